@@ -1,0 +1,73 @@
+/* vellix: read and rewrite the metadata of PDF files.
+ *
+ * Every function takes NUL-terminated byte strings (paths are passed to the
+ * system unchanged). Texts returned are compact JSON owned by the library:
+ * do not free or modify them; each stays valid until the next call of the
+ * same function on the same thread. On failure a function returns NULL, 0 or
+ * -1 and vellix_last_error() describes why.
+ *
+ * The last-error message and the result texts are kept per thread (like
+ * errno), so calls from several threads may overlap.
+ */
+#ifndef VELLIX_H
+#define VELLIX_H
+
+#if defined(__GNUC__)
+#define VELLIX_API __attribute__((visibility("default")))
+#else
+#define VELLIX_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Empties the last-error message; always returns 1. Optional. */
+VELLIX_API int vellix_init(void);
+/* Empties the last-error message; earlier result texts stay valid. */
+VELLIX_API void vellix_cleanup(void);
+/* Last failure message of this thread ("" when none); never NULL, owned by the library. */
+VELLIX_API const char *vellix_last_error(void);
+
+/* Info fields, page count, size and version as JSON; library-owned until the next vellix_read. */
+VELLIX_API const char *vellix_read(const char *path);
+/* Writes a copy with up to four Info values replaced (NULL leaves a field alone); 1 or 0. */
+VELLIX_API int vellix_write(const char *in_path, const char *out_path, const char *title,
+                            const char *author, const char *subject, const char *keywords);
+/* Writes a copy without the Info dictionary; 1 or 0. */
+VELLIX_API int vellix_clear(const char *in_path, const char *out_path);
+/* Writes a copy with Info values taken from a flat JSON object (borrowed); 1 or 0. */
+VELLIX_API int vellix_write_full(const char *in_path, const char *out_path, const char *json);
+
+/* XMP properties as a flat JSON object; library-owned until the next vellix_read_xmp. */
+VELLIX_API const char *vellix_read_xmp(const char *path);
+/* Writes a copy with an XMP packet built from a flat JSON object (borrowed); 1 or 0. */
+VELLIX_API int vellix_write_xmp(const char *in_path, const char *out_path, const char *xmp_json);
+/* Writes a copy without the XMP metadata stream; 1 or 0. */
+VELLIX_API int vellix_clear_xmp(const char *in_path, const char *out_path);
+
+/* Font list as JSON; library-owned until the next vellix_fonts. */
+VELLIX_API const char *vellix_fonts(const char *path);
+/* Image list as JSON; library-owned until the next vellix_images. */
+VELLIX_API const char *vellix_images(const char *path);
+/* Bookmark tree as JSON; library-owned until the next vellix_bookmarks. */
+VELLIX_API const char *vellix_bookmarks(const char *path);
+/* Encryption summary as JSON; library-owned until the next vellix_security. */
+VELLIX_API const char *vellix_security(const char *path);
+/* Size breakdown as JSON; library-owned until the next vellix_analyze. */
+VELLIX_API const char *vellix_analyze(const char *path);
+/* Page-label ranges as JSON; library-owned until the next vellix_page_labels. */
+VELLIX_API const char *vellix_page_labels(const char *path);
+
+/* Info of every .pdf file of a directory; on 1 *out_json receives a library-owned text valid until the next vellix_batch_read. */
+VELLIX_API int vellix_batch_read(const char *dir, const char **out_json);
+/* Writes metadata-free copies of every .pdf file of in_dir into out_dir; number written, or -1. */
+VELLIX_API int vellix_batch_clear(const char *in_dir, const char *out_dir);
+/* Field-by-field comparison of the Info of two files; library-owned until the next vellix_compare. */
+VELLIX_API const char *vellix_compare(const char *path_a, const char *path_b);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VELLIX_H */

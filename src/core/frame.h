@@ -1,0 +1,44 @@
+// Last-error message, per-function result slots, and the guard that keeps
+// exceptions from crossing an export.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <new>
+
+#include "core/strbuf.h"
+
+constexpr int ERR_CAP = 1024;
+
+// Last failure message of this thread; "" means none.
+extern thread_local char g_err[ERR_CAP];
+
+// printf-style message into g_err, cut to 1023 bytes. Never fails.
+int set_error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+inline void clear_error() { g_err[0] = 0; }
+
+// A result slot holds the text its export returned last (freed by the next call).
+struct result_slot {
+    char* text = nullptr;
+    ~result_slot() { std::free(text); }
+    void reset() noexcept { std::free(text); text = nullptr; }
+};
+
+extern thread_local result_slot g_read_json, g_xmp_json, g_batch_json, g_fonts_json, g_images_json,
+    g_bookmarks_json, g_security_json, g_analyze_json, g_labels_json, g_compare_json;
+
+// Publishes a finished report: a non-empty buffer moves into the slot and is
+// returned; an empty one sets fail_msg and gives null.
+const char* slot_publish(result_slot& slot, strbuf& b, const char* fail_msg);
+
+// Runs an export body; an exception (memory exhausted inside a container)
+// becomes `msg` in g_err and the export's failure value.
+template <class R, class F>
+R export_guard(R fail_value, const char* msg, F&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        set_error("%s", msg);
+        return fail_value;
+    }
+}
