@@ -1,0 +1,63 @@
+// XMP metadata: locating the metadata stream and scanning a packet into a
+// flat list of properties (no XML parser; plain byte searches).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/strbuf.h"
+#include "load/doc.h"
+
+// The metadata stream object of the document: the catalog's /Metadata
+// reference when it names an existing row (returned without further tests),
+// else the first row with a stream whose /Type is /Metadata; null when none.
+const obj_entry* find_xmp_obj(const pdf_doc& doc);
+
+// One property: "prefix:local" (or "local" alone) and its decoded text, never empty.
+struct xmp_prop {
+    cstr name;
+    cstr value;
+};
+
+// Properties of one packet in the order each name was first recorded; names
+// are unique. `index` maps a name to its row so recording stays constant time.
+struct propvec {
+    std::vector<xmp_prop> items;
+    std::unordered_map<std::string, int32_t> index;
+
+    int32_t count() const { return static_cast<int32_t>(items.size()); }
+    // Value stored under name, or null.
+    const char* find(const char* name) const;
+};
+
+// Releases every entry and leaves the list empty.
+void propvec_free(propvec* pv);
+
+constexpr int XMP_PREFIX_CAP = 32;  // prefix: at most 31 bytes
+constexpr int XMP_LOCAL_CAP = 48;   // local part: at most 47 bytes
+
+// Splits the element name buf[start, end) at its first colon into prefix and
+// local part. Returns 0 (buffers untouched) when a length is out of range;
+// otherwise writes both buffers and returns 1 unless the name is RDF/XMP
+// structure (rdf:RDF, rdf:Alt, rdf:Bag, rdf:Seq, rdf:li, x:xmpmeta, x:adobe:xmp).
+int xmp_split_name(const uint8_t* buf, int32_t end, int32_t start, char prefix[XMP_PREFIX_CAP],
+                   char local[XMP_LOCAL_CAP]);
+
+// Records value under "prefix:local" (local alone for an empty prefix). A null
+// or empty value is ignored. An existing name gets ",value" appended when join
+// is set and is left alone otherwise (the first recording wins).
+void xmp_record(propvec* pv, const char* prefix, const char* local, const char* value, int join);
+
+// Decodes the five XML entities and numeric character references (0x20 up to
+// U+10FFFF, as UTF-8) in p[0, n); everything else is copied. Never null except
+// when memory is exhausted.
+cstr xml_decode(const uint8_t* p, int32_t n);
+
+// Phase 1: the items of every rdf:Alt, rdf:Bag and rdf:Seq container, joined
+// with commas under the name of the enclosing element. Writes one diagnostic
+// line per container to stderr when VXDBG2 is set.
+void xmp_scan_containers(const uint8_t* pkt, int32_t n, propvec* pv);
+// Phase 2: elements holding plain text. Run after xmp_scan_containers.
+void xmp_scan_simple(const uint8_t* pkt, int32_t n, propvec* pv);
