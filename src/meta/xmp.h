@@ -17,8 +17,8 @@ const obj_entry* find_xmp_obj(const pdf_doc& doc);
 
 // One property: "prefix:local" (or "local" alone) and its decoded text, never empty.
 struct xmp_prop {
-    cstr name;
-    cstr value;
+    std::string name;
+    std::string value;
 };
 
 // Properties of one packet in the order each name was first recorded; names
@@ -29,7 +29,7 @@ struct propvec {
 
     int32_t count() const { return static_cast<int32_t>(items.size()); }
     // Value stored under name, or null.
-    const char* find(const char* name) const;
+    const std::string* find(const std::string& name) const;
 };
 
 // Releases every entry and leaves the list empty.
