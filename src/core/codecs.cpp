@@ -1,0 +1,169 @@
+#include "core/codecs.h"
+
+#include <cstdio>
+
+#include "load/scan.h"
+
+namespace {
+
+// Value of a hexadecimal digit, or -1.
+int hex_val(uint8_t c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool is_octal(uint8_t c) { return c >= '0' && c <= '7'; }
+
+void put_byte(strbuf* b, uint8_t c) { buf_bytes(b, &c, 1); }
+
+// A decoder's result: its buffer when something was stored, else a fresh "".
+cstr finish(strbuf& b) {
+    if (b.data && b.len > 0) return cstr(b.release());
+    b.reset();
+    return cstr_dup("");
+}
+
+// Byte for the escape "\c" (c not an octal digit or end of line).
+uint8_t escaped_byte(uint8_t c) {
+    switch (c) {
+        case 'n': return 0x0A;
+        case 'r': return 0x0D;
+        case 't': return 0x09;
+        case 'b': return 0x08;
+        case 'f': return 0x0C;
+        default: return c;  // "(", ")", "\\" and every unknown escape give the byte itself
+    }
+}
+
+cstr dict_name_value(const uint8_t* text, int32_t end, int32_t start, const char* key) {
+    int32_t v = value_start_after(text, end, start, key);
+    if (v < 0 || v >= end || text[v] != '/') return nullptr;
+    return decode_pdf_name(text, end, v + 1);
+}
+
+}  // namespace
+
+cstr parse_literal_string(const uint8_t* text, int32_t end, int32_t pos) {
+    strbuf b = strbuf_start();
+    if (pos < 0 || pos >= end || text[pos] != '(') return nullptr;
+    int32_t i = pos + 1;
+    int depth = 1;
+    int32_t run = i;  // start of bytes copied unchanged
+    auto flush = [&](int32_t upto) {
+        if (upto > run) buf_bytes(&b, text + run, static_cast<uint64_t>(upto - run));
+    };
+    while (i < end) {
+        uint8_t c = text[i];
+        if (c == '\\') {
+            flush(i);
+            if (i + 1 >= end) {  // a lone backslash at the end is dropped
+                run = end;
+                break;
+            }
+            uint8_t e = text[i + 1];
+            if (is_octal(e)) {
+                unsigned v = 0;
+                int32_t j = i + 1;
+                for (int k = 0; k < 3 && j < end && is_octal(text[j]); ++k, ++j) v = v * 8 + (text[j] - '0');
+                put_byte(&b, static_cast<uint8_t>(v & 0xFF));
+                i = j;
+            } else if (e == '\n') {
+                i += 2;
+            } else if (e == '\r') {
+                i += (i + 2 < end && text[i + 2] == '\n') ? 3 : 2;
+            } else {
+                put_byte(&b, escaped_byte(e));
+                i += 2;
+            }
+            run = i;
+        } else if (c == ')') {
+            if (--depth == 0) {
+                flush(i);
+                run = i;
+                break;
+            }
+            ++i;
+        } else {
+            if (c == '(') ++depth;
+            ++i;
+        }
+    }
+    if (i >= end) flush(end);
+    return finish(b);
+}
+
+cstr parse_hex_string(const uint8_t* text, int32_t end, int32_t pos) {
+    strbuf b = strbuf_start();
+    if (pos < 0 || pos >= end || text[pos] != '<') return nullptr;
+    int hi = -1;  // pending high half
+    for (int32_t i = pos + 1; i < end && text[i] != '>'; ++i) {
+        int v = hex_val(text[i]);
+        if (v < 0) continue;
+        if (hi < 0) {
+            hi = v;
+        } else {
+            put_byte(&b, static_cast<uint8_t>(hi << 4 | v));
+            hi = -1;
+        }
+    }
+    if (hi >= 0) put_byte(&b, static_cast<uint8_t>(hi << 4));
+    return finish(b);
+}
+
+cstr decode_pdf_name(const uint8_t* text, int32_t end, int32_t pos) {
+    strbuf b = strbuf_start();
+    int32_t i = pos < 0 ? end : pos;
+    int32_t run = i;
+    while (i < end) {
+        uint8_t c = text[i];
+        if (c == '#') {
+            if (i + 2 >= end) break;
+            int h = hex_val(text[i + 1]), l = hex_val(text[i + 2]);
+            if (h < 0 || l < 0) break;
+            if (i > run) buf_bytes(&b, text + run, static_cast<uint64_t>(i - run));
+            put_byte(&b, static_cast<uint8_t>(h << 4 | l));
+            i += 3;
+            run = i;
+        } else if (is_name_cont(c)) {
+            ++i;
+        } else {
+            break;
+        }
+    }
+    if (i > run) buf_bytes(&b, text + run, static_cast<uint64_t>(i - run));
+    return finish(b);
+}
+
+char* pdf_escape_literal(strbuf* b, const char* s) {
+    buf_bytes(b, "(", 1);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+    const unsigned char* run = p;
+    for (; *p; ++p) {
+        unsigned char c = *p;
+        bool special = c == '(' || c == ')' || c == '\\';
+        bool control = c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D;
+        if (!special && !control) continue;
+        if (p > run) buf_bytes(b, run, static_cast<uint64_t>(p - run));
+        if (special) {
+            char esc[2] = {'\\', static_cast<char>(c)};
+            buf_bytes(b, esc, 2);
+        } else {
+            char tmp[8];
+            int n = std::snprintf(tmp, sizeof tmp, "\\%03o", c);
+            buf_bytes(b, tmp, static_cast<uint64_t>(n));
+        }
+        run = p + 1;
+    }
+    if (p > run) buf_bytes(b, run, static_cast<uint64_t>(p - run));
+    return buf_bytes(b, ")", 1);
+}
+
+cstr dict_type_name(const uint8_t* text, int32_t end, int32_t start) {
+    return dict_name_value(text, end, start, "Type");
+}
+
+cstr dict_subtype_name(const uint8_t* text, int32_t end, int32_t start) {
+    return dict_name_value(text, end, start, "Subtype");
+}
