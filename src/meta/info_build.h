@@ -1,0 +1,42 @@
+// Building a new Info dictionary from caller values and the old dictionary.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "core/strbuf.h"
+#include "load/doc.h"
+#include "meta/info.h"
+
+// One key/value pair cut out of the old Info dictionary: the bytes from the
+// key's solidus to the end of its value, copied. present is 0 (bytes null,
+// size 0) when the key is missing or its value could not be measured.
+struct info_pair {
+    cstr bytes;
+    uint64_t size = 0;
+    int present = 0;
+};
+using info_pairs = std::array<info_pair, INFO_FIELD_COUNT>;
+
+// End (exclusive) of the value that starts at pos in text[.., end), or -1 when
+// no rule measures it: strings, names (with '#'), arrays and dictionaries
+// (strings inside honoured), numbers (optionally signed), indirect references
+// carried whole, and keywords.
+int32_t info_value_end(const uint8_t* text, int32_t end, int32_t pos);
+
+// Fills the eight pairs, in the order of INFO_KEYS, from the dictionary
+// region text[start, end).
+void info_collect(const uint8_t* text, int32_t end, int32_t start, info_pairs* pairs);
+
+// The pairs of the Info object named by doc.info (all absent when there is
+// none or it has no dictionary).
+void info_collect_doc(const pdf_doc& doc, info_pairs* pairs);
+
+// "<< /Title (..) ... /ModDate (D:..)>>": caller values (null keeps the old
+// value) for the first four keys, Creator and Producer carried, CreationDate
+// carried or today, ModDate today. Null only when memory is exhausted.
+cstr build_info_dict(const pdf_doc& doc, const char* title, const char* author, const char* subject,
+                     const char* keywords);
+
+// Appends " " and the carried bytes of p (p must be present).
+char* info_pair_append(strbuf* b, const info_pair& p);

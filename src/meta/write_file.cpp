@@ -1,0 +1,119 @@
+#include "meta/write_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include "core/frame.h"
+
+namespace {
+
+constexpr int LINK_DEPTH_MAX = 40;    // as the kernel's own limit on nested links
+constexpr int TEMP_TRIES = 64;
+constexpr uint64_t WRITE_CHUNK = 1u << 30;  // write() moves at most ~2 GiB per call
+
+std::string dir_of(const std::string& p) {
+    size_t slash = p.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return p.substr(0, slash);
+}
+
+// The path that writing through `path` would reach: symbolic links are
+// followed (relative targets against the link's directory). Empty when the
+// links loop or cannot be read.
+std::string final_target(const char* path) {
+    std::string p = path;
+    for (int depth = 0; depth < LINK_DEPTH_MAX; ++depth) {
+        struct stat st;
+        if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
+        ssize_t n = readlink(p.c_str(), target.data(), target.size());
+        if (n <= 0) return std::string();
+        if (static_cast<size_t>(n) >= target.size()) {  // grew since lstat: read again larger
+            target.resize(4096);
+            n = readlink(p.c_str(), target.data(), target.size());
+            if (n <= 0 || static_cast<size_t>(n) >= target.size()) return std::string();
+        }
+        target.resize(static_cast<size_t>(n));
+        p = target[0] == '/' ? target : dir_of(p) + "/" + target;
+    }
+    return std::string();
+}
+
+// Opens a new file with a fresh name in dir; fd -1 when none could be made.
+int open_temp(const std::string& dir, std::string* name) {
+    static thread_local unsigned long counter = 0;
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    unsigned long seed = static_cast<unsigned long>(ts.tv_nsec) ^ (static_cast<unsigned long>(getpid()) << 20);
+    for (int i = 0; i < TEMP_TRIES; ++i) {
+        unsigned long v = seed + (++counter) * 0x9E3779B97F4A7C15ul;
+        char tail[40];
+        std::snprintf(tail, sizeof tail, "/.vellix-%012lx.tmp", v & 0xFFFFFFFFFFFFul);
+        *name = dir + tail;
+        int fd = open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
+}
+
+bool write_all(int fd, const char* data, uint64_t len) {
+    while (len > 0) {
+        size_t chunk = static_cast<size_t>(len < WRITE_CHUNK ? len : WRITE_CHUNK);
+        ssize_t n = write(fd, data, chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        len -= static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+int write_file_atomic(const char* path, const char* data, uint64_t len) {
+    std::string target = final_target(path);
+    if (target.empty()) {
+        set_error("cannot write %s", path);
+        return 0;
+    }
+    struct stat old;
+    bool exists = stat(target.c_str(), &old) == 0;
+    // A directory cannot be replaced, and a file we may not write is left alone
+    // as opening it for writing would have left it.
+    if (exists && (S_ISDIR(old.st_mode) || faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)) {
+        set_error("cannot write %s", path);
+        return 0;
+    }
+    std::string temp;
+    int fd = open_temp(dir_of(target), &temp);
+    if (fd < 0) {
+        set_error("cannot write %s", path);
+        return 0;
+    }
+    if (exists && S_ISREG(old.st_mode)) {
+        if (old.st_uid != geteuid() || old.st_gid != getegid()) {
+            if (fchown(fd, old.st_uid, old.st_gid) != 0) { /* keep our ownership */ }
+        }
+        fchmod(fd, old.st_mode & 07777);
+    }
+    bool ok = write_all(fd, data, len);
+    if (!ok) set_error("short write to %s", path);
+    if (close(fd) != 0) {
+        set_error("close error on %s", path);
+        ok = false;
+    }
+    if (ok && rename(temp.c_str(), target.c_str()) != 0) {
+        set_error("cannot write %s", path);
+        ok = false;
+    }
+    if (!ok) unlink(temp.c_str());
+    return ok ? 1 : 0;
+}

@@ -1,0 +1,12 @@
+// Atomic replacement of an output file.
+#pragma once
+
+#include <cstdint>
+
+// Writes len bytes to path through a temporary file in the directory of the
+// file that path finally names (a symbolic link is followed to its target),
+// then renames it into place. An existing file keeps its permission bits; a
+// new one gets 0666 less the umask. Returns 1 on success; on failure 0 with
+// "cannot write %s", "short write to %s" or "close error on %s" (path as
+// given) in g_err, the temporary file removed and the old file untouched.
+int write_file_atomic(const char* path, const char* data, uint64_t len);

@@ -1,0 +1,363 @@
+#include "meta/writer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <numeric>
+#include <vector>
+
+#include "core/frame.h"
+#include "load/scan.h"
+#include "meta/info_build.h"
+#include "meta/write_file.h"
+#include "vellix.h"
+
+namespace {
+
+constexpr int32_t VALUE_COPY_MAX = 268435455;  // longest plain object value copied
+constexpr uint64_t XREF_ROW = 20;
+constexpr char HEADER[] = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+constexpr char FREE_ROW[] = "0000000000 65535 f \n";
+
+// Appends to the output and remembers whether every append succeeded; after a
+// failure the buffer is emptied so that no partial file can be written.
+struct emitter {
+    strbuf* b;
+    bool ok = true;
+
+    void bytes(const void* p, uint64_t n) {
+        if (ok && !buf_bytes(b, p, n)) fail();
+    }
+    void str(const char* s) { bytes(s, std::strlen(s)); }
+    void num(long long v) {
+        char tmp[24];
+        int n = std::snprintf(tmp, sizeof tmp, "%lld", v);
+        bytes(tmp, static_cast<uint64_t>(n));
+    }
+    // Grows the storage to hold at least `total` bytes (plus the zero).
+    void reserve(uint64_t total) {
+        if (!ok) return;
+        if (!b->data) {
+            *b = strbuf_start();
+            if (!b->data) return fail();
+        }
+        if (b->cap > total) return;
+        char* grown = static_cast<char*>(std::realloc(b->data, total + 1));
+        if (!grown) return;  // buf_bytes will try its own growth later
+        b->data = grown;
+        b->cap = total + 1;
+    }
+    void fail() {
+        ok = false;
+        b->reset();
+    }
+};
+
+bool ends_tight(const uint8_t* text, int32_t n) {
+    if (n <= 0) return false;
+    uint8_t c = text[n - 1];
+    return !is_pdf_ws(c) && c != ')' && c != '>' && c != ']' && c != '}';
+}
+
+// Object text taken from an object stream, or an edited copy of one:
+// "42endobj" is no object, so a text ending in a number or keyword gets a line feed.
+void emit_loose_text(emitter& out, const uint8_t* text, int32_t n) {
+    out.bytes(text, static_cast<uint64_t>(n));
+    if (ends_tight(text, n)) out.bytes("\n", 1);
+    out.bytes("endobj\n", 7);
+}
+
+// Position where the value of a file-body object begins, found from obj_pos.
+int32_t plain_value_start(const pdf_doc& doc, const obj_entry& e) {
+    if (e.dict_pos >= 0) return e.dict_pos;
+    const uint8_t* d = doc.data;
+    int32_t len = doc.len;
+    int32_t p = e.obj_pos;
+    if (p < 0 || p >= len) return -1;
+    p = skip_ws(d, p, len);
+    while (p < len && is_digit(d[p])) ++p;
+    p = skip_ws(d, p, len);
+    while (p < len && is_digit(d[p])) ++p;
+    p = skip_ws(d, p, len);
+    if (kw_at(d, p, len, "obj")) p = skip_ws(d, p + 3, len);
+    return p;
+}
+
+void emit_plain(emitter& out, const pdf_doc& doc, const obj_entry& e) {
+    int32_t start = plain_value_start(doc, e);
+    int32_t end = e.endobj_pos > 0 ? e.endobj_pos : doc.len;
+    if (start >= 0 && end <= doc.len) {
+        int64_t n = static_cast<int64_t>(end) - start;
+        if (n > 0 && n <= VALUE_COPY_MAX) out.bytes(doc.data + start, static_cast<uint64_t>(n));
+    }
+    out.bytes("endobj\n", 7);
+}
+
+bool stream_bounds_ok(const pdf_doc& doc, const obj_entry& e) {
+    return e.dict_pos >= 0 && e.stream_kw >= e.dict_pos && e.stream_kw <= doc.len && e.data_start >= 0 &&
+           e.data_end >= e.data_start && e.data_end <= doc.len;
+}
+
+void emit_stream(emitter& out, const pdf_doc& doc, const obj_entry& e) {
+    out.bytes(doc.data + e.dict_pos, static_cast<uint64_t>(e.stream_kw - e.dict_pos));
+    out.bytes("stream\n", 7);
+    out.bytes(doc.data + e.data_start, static_cast<uint64_t>(e.data_end - e.data_start));
+    out.bytes("\nendstream\nendobj\n", 18);
+}
+
+void emit_packet_stream(emitter& out, const write_plan& plan) {
+    out.str("<</Type /Metadata /Subtype /XML /Length ");
+    out.num(static_cast<long long>(plan.packet_len));
+    out.bytes(">>\nstream\n", 10);
+    out.bytes(plan.packet, plan.packet_len);
+    out.bytes("\nendstream\nendobj\n", 18);
+}
+
+void emit_header_line(emitter& out, long long num, long long gen) {
+    out.num(num);
+    out.bytes(" ", 1);
+    out.num(gen);
+    out.bytes(" obj\n", 5);
+}
+
+// Body of one table object, by the first rule that applies.
+void emit_body(emitter& out, const pdf_doc& doc, const obj_entry& e, const write_plan& plan) {
+    if (e.num == plan.info_num && !plan.info_drop && plan.info_text && !e.has_stream) {
+        out.bytes(plan.info_text, plan.info_len);
+        out.bytes("\nendobj\n", 8);
+    } else if (e.num == plan.meta_num && !plan.meta_drop) {
+        emit_packet_stream(out, plan);
+    } else if (e.num == plan.cat_num && plan.cat_text) {
+        if (e.in_objstm)
+            emit_loose_text(out, plan.cat_text, static_cast<int32_t>(plan.cat_len));
+        else {
+            out.bytes(plan.cat_text, plan.cat_len);
+            out.bytes("endobj\n", 7);
+        }
+    } else if (e.in_objstm) {
+        emit_loose_text(out, e.objstm_text, e.objstm_text ? e.objstm_len : 0);
+    } else if (e.has_stream && stream_bounds_ok(doc, e)) {
+        emit_stream(out, doc, e);
+    } else {
+        emit_plain(out, doc, e);
+    }
+}
+
+// Ten zero-padded digits of v (0 <= v < 10^10).
+void put_digits10(char* p, long long v) {
+    for (int i = 9; i >= 0; --i) {
+        p[i] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    }
+}
+
+// The xref section: S rows of 20 bytes written straight into the buffer.
+void emit_xref(emitter& out, const std::vector<long long>& offs, const std::vector<int32_t>& gens) {
+    uint64_t s = offs.size();
+    out.str("xref\n0 ");
+    out.num(static_cast<long long>(s));
+    out.bytes("\n", 1);
+    out.reserve(out.b->len + s * XREF_ROW + 256);
+    if (!out.ok) return;
+    if (out.b->cap <= out.b->len + s * XREF_ROW) {  // reserve failed: row by row
+        for (uint64_t i = 0; i < s; ++i) {
+            char row[48];
+            if (offs[i] < 0)
+                std::memcpy(row, FREE_ROW, XREF_ROW);
+            else
+                std::snprintf(row, sizeof row, "%010lld %05ld n \n", offs[i], static_cast<long>(gens[i]));
+            out.bytes(row, XREF_ROW);
+        }
+        return;
+    }
+    char* p = out.b->data + out.b->len;
+    for (uint64_t i = 0; i < s; ++i, p += XREF_ROW) {
+        if (offs[i] < 0) {
+            std::memcpy(p, FREE_ROW, XREF_ROW);
+            continue;
+        }
+        put_digits10(p, offs[i]);
+        p[10] = ' ';
+        long g = gens[i] < 0 ? 0 : gens[i] % 100000;
+        for (int k = 15; k >= 11; --k) {
+            p[k] = static_cast<char>('0' + g % 10);
+            g /= 10;
+        }
+        std::memcpy(p + 16, " n \n", 4);
+    }
+    out.b->len += s * XREF_ROW;
+    out.b->data[out.b->len] = 0;
+}
+
+int32_t gen_of(const pdf_doc& doc, int32_t num) {
+    const obj_entry* e = num >= 0 ? doc_find(doc, num) : nullptr;
+    return e ? e->gen : 0;
+}
+
+uint64_t size_estimate(const pdf_doc& doc, const write_plan& plan, uint64_t rows) {
+    uint64_t n = static_cast<uint64_t>(doc.len) + plan.info_len + plan.packet_len + plan.cat_len + 4096;
+    for (const obj_entry& e : doc.objs)
+        if (e.in_objstm) n += static_cast<uint64_t>(e.objstm_len);
+    return n + static_cast<uint64_t>(doc.objs.size()) * 48 + rows * XREF_ROW;
+}
+
+}  // namespace
+
+int32_t doc_top_num(const pdf_doc& doc) {
+    int32_t top = doc.max_obj;
+    for (const obj_entry& e : doc.objs) top = std::max(top, e.num);
+    return top;
+}
+
+int doc_emit(const pdf_doc& doc, const write_plan& plan, strbuf* outbuf) {
+    std::vector<int32_t> order;
+    std::vector<long long> offs;
+    std::vector<int32_t> gens;
+    int32_t top = std::max({doc_top_num(doc), plan.info_new ? plan.info_new_num : 0,
+                            plan.meta_new ? plan.meta_new_num : 0});
+    try {
+        order.resize(doc.objs.size());
+        offs.assign(static_cast<size_t>(top) + 1, -1);
+        gens.assign(static_cast<size_t>(top) + 1, 0);
+    } catch (const std::bad_alloc&) {
+        set_error("out of memory");
+        return 0;
+    }
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int32_t a, int32_t b) { return doc.objs[a].num < doc.objs[b].num; });
+
+    emitter out{outbuf};
+    out.reserve(size_estimate(doc, plan, offs.size()));
+    out.bytes(HEADER, sizeof HEADER - 1);
+    for (int32_t idx : order) {
+        const obj_entry& e = doc.objs[idx];
+        if (e.num < 0 || e.num > top) continue;
+        if (e.num == plan.info_num && plan.info_drop) continue;
+        if (e.num == plan.meta_num && plan.meta_drop) continue;
+        offs[e.num] = static_cast<long long>(out.b->len);
+        gens[e.num] = e.gen;
+        emit_header_line(out, e.num, e.gen);
+        emit_body(out, doc, e, plan);
+    }
+    if (plan.info_new) {
+        offs[plan.info_new_num] = static_cast<long long>(out.b->len);
+        emit_header_line(out, plan.info_new_num, 0);
+        out.bytes(plan.info_text, plan.info_len);
+        out.bytes("\nendobj\n", 8);
+    }
+    if (plan.meta_new) {
+        offs[plan.meta_new_num] = static_cast<long long>(out.b->len);
+        emit_header_line(out, plan.meta_new_num, 0);
+        emit_packet_stream(out, plan);
+    }
+    long long xref_at = static_cast<long long>(out.b->len);
+    emit_xref(out, offs, gens);
+    out.str("trailer\n<</Size ");
+    out.num(static_cast<long long>(offs.size()));
+    out.str("/Root ");
+    out.num(doc.root);
+    out.bytes(" ", 1);
+    out.num(gen_of(doc, doc.root));
+    out.str(" R");
+    if (plan.trailer_info) {
+        int32_t info = plan.info_new ? plan.info_new_num : plan.info_num;
+        out.str("/Info ");
+        out.num(info);
+        out.bytes(" ", 1);
+        out.num(plan.info_new ? 0 : gen_of(doc, info));
+        out.str(" R");
+    }
+    out.str(">>\nstartxref ");
+    out.num(xref_at);
+    out.str("\n%%EOF\n");
+    return 1;
+}
+
+int write_output(const char* out_path, const strbuf& out) {
+    if (out.len == 0 || !out.data) {
+        set_error("failed to build output");
+        return 0;
+    }
+    return write_file_atomic(out_path, out.data, out.len);
+}
+
+int doc_write_meta(const pdf_doc& doc, const char* out_path, int mode, const char* title, const char* author,
+                   const char* subject, const char* keywords) {
+    if (!out_path) {
+        set_error("NULL output path");
+        return 0;
+    }
+    bool has_info = doc.info >= 0 && doc_find(doc, doc.info) != nullptr;
+    write_plan plan;
+    cstr dict;
+    if (mode == 1) {
+        dict = build_info_dict(doc, title, author, subject, keywords);
+        if (!dict) {
+            set_error("failed to build the Info dict");
+            return 0;
+        }
+        plan.info_text = dict.get();
+        plan.info_len = std::strlen(dict.get());
+        plan.trailer_info = true;
+        if (has_info) {
+            plan.info_num = doc.info;
+        } else {
+            plan.info_new = true;
+            plan.info_new_num = doc_top_num(doc) + 1;
+        }
+    } else if (has_info) {
+        plan.info_num = doc.info;
+        plan.info_drop = true;
+    }
+    strbuf out;
+    if (!doc_emit(doc, plan, &out)) return 0;
+    return write_output(out_path, out);
+}
+
+namespace {
+
+int write_meta_export(const char* in_path, const char* out_path, int mode, const char* title, const char* author,
+                      const char* subject, const char* keywords) {
+    pdf_doc doc;
+    if (doc_load_ex(in_path, &doc, 0) != 0) {
+        doc_free(&doc);
+        return 0;
+    }
+    int ok = doc_write_meta(doc, out_path, mode, title, author, subject, keywords);
+    doc_free(&doc);
+    if (ok) clear_error();
+    return ok;
+}
+
+}  // namespace
+
+extern "C" {
+
+VELLIX_API int vellix_write(const char* in_path, const char* out_path, const char* title, const char* author,
+                            const char* subject, const char* keywords) {
+    return export_guard(0, "out of memory", [&]() -> int {
+        if (!in_path || !out_path) {
+            set_error("NULL path argument");
+            return 0;
+        }
+        if (!title && !author && !subject && !keywords) {
+            set_error("no fields to set (all fields are NULL)");
+            return 0;
+        }
+        return write_meta_export(in_path, out_path, 1, title, author, subject, keywords);
+    });
+}
+
+VELLIX_API int vellix_clear(const char* in_path, const char* out_path) {
+    return export_guard(0, "out of memory", [&]() -> int {
+        if (!in_path || !out_path) {
+            set_error("NULL path argument");
+            return 0;
+        }
+        return write_meta_export(in_path, out_path, 0, nullptr, nullptr, nullptr, nullptr);
+    });
+}
+
+}  // extern "C"
