@@ -1,0 +1,35 @@
+// The subcommands of the vellix tool.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli_args.h"
+
+// Exit statuses.
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;  // the library refused the operation
+constexpr int EXIT_USAGE = 2;   // the command line is wrong
+
+struct command {
+    const char* name;
+    const char* operands;  // as listed in the tool's help, e.g. "FILE"
+    const char* synopsis;  // the command's usage line after its name
+    const char* summary;   // one line for the tool's help
+    const char* details;   // further paragraphs for the command's help
+    std::vector<option_spec> options;
+    int operand_count;
+    int (*run)(const parsed_args& args);
+};
+
+const std::vector<command>& all_commands();
+const command* find_command(const std::string& name);
+
+// Help texts.
+std::string tool_help();
+std::string command_help(const command& cmd);
+
+// Prints "vellix: MESSAGE" on standard error.
+void print_error(const std::string& message);
+// A usage error of cmd (null for the tool itself): the message and a hint; returns EXIT_USAGE.
+int usage_error(const command* cmd, const std::string& message);
