@@ -1,0 +1,271 @@
+// Object discovery: every "N G obj" header of the file becomes a raw row;
+// stream extents are settled and candidates inside stream data or without an
+// end are removed.
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "load/load_steps.h"
+#include "load/scan.h"
+
+namespace {
+
+// Every whole-word occurrence of a keyword, in file order, so that "the first
+// occurrence at or after x" is a bisection instead of a fresh search.
+struct kw_index {
+    std::vector<int32_t> hits;
+
+    kw_index(const uint8_t* d, int32_t len, const char* kw) {
+        for (int32_t p = find_kw(d, len, 0, kw); p >= 0; p = find_kw(d, len, p + 1, kw)) vec_push(hits, p);
+    }
+    int32_t next_at(int32_t from) const {
+        auto it = std::lower_bound(hits.begin(), hits.end(), std::max(from, 0));
+        return it == hits.end() ? -1 : *it;
+    }
+};
+
+// Reads "num gen" backwards from the byte before "obj" at i. Returns false
+// for anything that is not two white-space separated digit runs.
+bool read_header_back(const uint8_t* d, int32_t i, obj_entry* row) {
+    int32_t p = i - 1;
+    if (p <= 0) return false;
+    while (is_ascii_ws(d[p])) {
+        if (--p == 0) return false;
+    }
+    if (!is_digit(d[p])) return false;
+    int32_t gen_end = p + 1;
+    while (p > 0 && is_digit(d[p - 1])) --p;
+    if (p == 0) return false;
+    int32_t gen_start = p;
+    int32_t q = p - 1;
+    if (q <= 0 || !is_ascii_ws(d[q])) return false;
+    while (q > 0 && is_ascii_ws(d[q])) --q;
+    int32_t s;
+    int32_t num_end;
+    if (q == 0) {
+        if (!is_digit(d[0])) return false;
+        s = 0, num_end = 1;
+    } else {
+        if (!is_digit(d[q])) return false;
+        num_end = q + 1;
+        s = q;
+        while (s > 0 && is_digit(d[s - 1])) --s;
+        if (s > 0 && is_word(d[s - 1])) return false;
+    }
+    uint32_t num = 0, gen = 0;
+    for (int32_t k = s; k < num_end; ++k) num = num * 10u + static_cast<uint32_t>(d[k] - '0');
+    for (int32_t k = gen_start; k < gen_end; ++k) gen = gen * 10u + static_cast<uint32_t>(d[k] - '0');
+    if (static_cast<int32_t>(num) <= 0) return false;
+    row->num = static_cast<int32_t>(num);
+    row->gen = static_cast<int32_t>(gen);
+    row->obj_pos = s;
+    return true;
+}
+
+// First byte of stream data after the keyword "stream" at kw.
+int32_t stream_data_start(const uint8_t* d, int32_t len, int32_t kw) {
+    int32_t q = kw + 6;
+    if (q >= len) return q;
+    int32_t r = q;
+    while (r < len && (d[r] == ' ' || d[r] == '\t')) ++r;
+    if (r < len && d[r] == '\r') return r + 1 < len && d[r + 1] == '\n' ? r + 2 : r + 1;
+    if (r < len && d[r] == '\n') return r + 1;
+    return q + 1;
+}
+
+// The scan: one row per "obj" keyword preceded by an object and a generation
+// number. Streams get their data start here and their end later.
+void scan_candidates(pdf_doc* doc, const kw_index& endobj) {
+    const uint8_t* d = doc->data;
+    int32_t len = doc->len;
+    for (int32_t i = 0; i + 4 <= len; ++i) {
+        const void* hit = std::memchr(d + i, 'o', static_cast<size_t>(len - 4 - i + 1));
+        if (!hit) break;
+        i = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - d);
+        if (!kw_at(d, i, len, "obj")) continue;
+        obj_entry row;
+        if (!read_header_back(d, i, &row)) continue;
+        int32_t j = skip_ws(d, i + 3, len);
+        if (j + 1 < len && d[j] == '<' && d[j + 1] == '<') {
+            row.dict_pos = j;
+            row.stream_kw = dict_stream_kw(d, len, j);
+            if (row.stream_kw >= 0) {
+                row.has_stream = 1;
+                row.data_start = stream_data_start(d, len, row.stream_kw);
+                vec_push(doc->objs, row);
+                continue;
+            }
+            row.endobj_pos = endobj.next_at(j);
+        } else {
+            row.endobj_pos = endobj.next_at(i + 3);
+        }
+        if (row.endobj_pos >= 0) vec_push(doc->objs, row);
+    }
+}
+
+// First raw row for an object number, answered from a sorted copy of the table.
+struct num_index {
+    std::vector<std::pair<int32_t, int32_t>> rows;  // (num, row index), sorted
+    bool built = false;
+
+    const obj_entry* find(const std::vector<obj_entry>& objs, int32_t num) {
+        if (!built) {
+            built = true;
+            try {
+                rows.reserve(objs.size());
+                for (size_t k = 0; k < objs.size(); ++k) rows.emplace_back(objs[k].num, static_cast<int32_t>(k));
+                std::sort(rows.begin(), rows.end());
+            } catch (...) {
+                rows.clear();
+            }
+        }
+        if (rows.empty() && !objs.empty()) {
+            // Index unavailable: search the table directly.
+            for (const obj_entry& e : objs)
+                if (e.num == num) return &e;
+            return nullptr;
+        }
+        auto it = std::lower_bound(rows.begin(), rows.end(), std::make_pair(num, INT32_MIN));
+        return it != rows.end() && it->first == num ? &objs[it->second] : nullptr;
+    }
+};
+
+// The integer value of the direct object that starts at obj_pos ("N G obj V").
+int32_t direct_int_value(const uint8_t* d, int32_t len, int32_t obj_pos) {
+    int32_t pos = obj_pos;
+    parse_int_at(d, len, &pos);
+    pos = skip_ws(d, pos, len);
+    if (pos < len && is_digit(d[pos])) parse_int_at(d, len, &pos);
+    pos = skip_ws(d, pos, len);
+    if (kw_at(d, pos, len, "obj")) pos = skip_ws(d, pos + 3, len);
+    return parse_int_at(d, len, &pos);
+}
+
+// The declared /Length of a stream row, or -1 when it cannot be used.
+int32_t declared_length(const pdf_doc& doc, const obj_entry& row, num_index* nums) {
+    const uint8_t* d = doc.data;
+    int32_t len = doc.len;
+    int32_t end = row.stream_kw;
+    for (int32_t k = find_name(d, len, row.dict_pos, end, "Length"); k >= 0;
+         k = find_name(d, len, k + 1, end, "Length")) {
+        int32_t pos = k + 8;
+        if (pos >= end) return -1;
+        pos = skip_ws(d, pos, end);
+        if (pos >= end) return -1;
+        if (d[pos] == '[') {
+            int32_t last = -1;
+            for (++pos; pos < end && d[pos] != ']';) {
+                int32_t p2 = pos;
+                int32_t v = parse_int_at(d, end, &p2);
+                if (v >= 0) last = v;
+                pos = p2 > pos ? p2 : pos + 1;
+            }
+            if (last >= 0) return last;
+            continue;
+        }
+        if (!is_digit(d[pos]) && d[pos] != '-') continue;
+        int32_t n = parse_int_at(d, end, &pos);
+        if (n < 0) continue;
+        int32_t p = skip_ws(d, pos, end);
+        if (p < end && is_digit(d[p])) {
+            parse_int_at(d, end, &p);
+            p = skip_ws(d, p, end);
+            if (p < end && d[p] == 'R' && (p + 1 >= len || !is_word(d[p + 1]))) {
+                const obj_entry* target = nums->find(doc.objs, n);
+                if (!target || target->has_stream) return -1;
+                int32_t v = direct_int_value(d, len, target->obj_pos);
+                return v >= 0 ? v : -1;
+            }
+        }
+        return n;
+    }
+    return -1;
+}
+
+// data_end of a stream: the declared length when "endstream" follows it,
+// else the first "endstream" after the data start, without one end-of-line
+// marker; the file end when there is none.
+int32_t stream_data_end(const pdf_doc& doc, const obj_entry& row, int32_t length, const kw_index& endstream) {
+    const uint8_t* d = doc.data;
+    int32_t len = doc.len;
+    if (length >= 0 && static_cast<int64_t>(row.data_start) + length <= len) {
+        int32_t e = row.data_start + length;
+        int32_t p = e;
+        while (p < len && is_ascii_ws(d[p])) ++p;
+        if (static_cast<int64_t>(p) + 9 <= len && std::memcmp(d + p, "endstream", 9) == 0) return e;
+    }
+    int32_t f = endstream.next_at(row.data_start + 1);
+    if (f < 0) return len;
+    if (f - 1 >= 0 && d[f - 1] == '\n') {
+        if (row.data_start < f - 1 && d[f - 2] == '\r') return f - 2;
+        return f - 1;
+    }
+    if (f - 1 >= 0 && d[f - 1] == '\r') return f - 1;
+    return f;
+}
+
+void settle_streams(pdf_doc* doc, const kw_index& endobj) {
+    kw_index endstream(doc->data, doc->len, "endstream");
+    num_index nums;
+    for (obj_entry& row : doc->objs) {
+        if (!row.has_stream) continue;
+        int32_t length = declared_length(*doc, row, &nums);
+        row.data_end = std::max(stream_data_end(*doc, row, length, endstream), row.data_start);
+        row.stream_len = row.data_end - row.data_start;
+        row.endobj_pos = endobj.next_at(row.data_end + 1);
+    }
+}
+
+bool row_is_broken(const obj_entry& e) { return e.has_stream && e.endobj_pos < 0; }
+
+// Whether any collected range holds pos, by bisection over ranges sorted by
+// start whose second member is the running maximum of the ends.
+bool in_ranges(const std::vector<std::pair<int32_t, int32_t>>& ranges, int32_t pos) {
+    auto it = std::upper_bound(ranges.begin(), ranges.end(), pos,
+                               [](int32_t p, const std::pair<int32_t, int32_t>& r) { return p < r.first; });
+    return it != ranges.begin() && pos < std::prev(it)->second;
+}
+
+bool has_range(const obj_entry& e) { return e.has_stream && e.data_start >= 0 && e.data_start < e.data_end; }
+
+// Removes rows that lie inside stream data and streams without "endobj",
+// keeping the order of the rows that remain. Removed rows are marked with
+// num 0 first, so that their ranges still count while others are tested.
+void remove_false_rows(pdf_doc* doc) {
+    std::vector<obj_entry>& objs = doc->objs;
+    std::vector<std::pair<int32_t, int32_t>> ranges;  // (start, running maximum of the ends)
+    bool indexed = true;
+    try {
+        for (const obj_entry& e : objs)
+            if (has_range(e)) ranges.emplace_back(e.data_start, e.data_end);
+    } catch (...) {
+        indexed = false;
+    }
+    if (indexed) {
+        std::sort(ranges.begin(), ranges.end());
+        for (size_t k = 1; k < ranges.size(); ++k) ranges[k].second = std::max(ranges[k].second, ranges[k - 1].second);
+        for (obj_entry& e : objs)
+            if (row_is_broken(e) || in_ranges(ranges, e.obj_pos)) e.num = 0;
+    } else {
+        // No memory for the ranges: compare with every stream directly.
+        for (obj_entry& e : objs) {
+            bool inside = false;
+            for (const obj_entry& s : objs)
+                if (has_range(s) && s.data_start <= e.obj_pos && e.obj_pos < s.data_end) inside = true;
+            if (row_is_broken(e) || inside) e.num = 0;
+        }
+    }
+    size_t w = 0;
+    for (const obj_entry& e : objs)
+        if (e.num != 0) objs[w++] = e;
+    objs.resize(w);
+}
+
+}  // namespace
+
+void scan_objects(pdf_doc* doc) {
+    kw_index endobj(doc->data, doc->len, "endobj");
+    scan_candidates(doc, endobj);
+    settle_streams(doc, endobj);
+    remove_false_rows(doc);
+}

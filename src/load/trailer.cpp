@@ -1,0 +1,174 @@
+// Trailer facts: /Root, /Info and /Encrypt from the newest cross-reference
+// section, following cross-reference streams through /Prev.
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "load/load_steps.h"
+#include "load/scan.h"
+
+namespace {
+
+constexpr int MAX_HOPS = 32;
+
+// The integer at a key's value: reading starts `dist` bytes after the key's
+// slash and skips white space within the range. -1 when there is no number.
+int32_t int_at_key(const pdf_doc& doc, int32_t key, int32_t dist, int32_t end) {
+    int32_t pos = key + dist;
+    if (pos < end) pos = skip_ws(doc.data, pos, end);
+    return parse_int_at(doc.data, doc.len, &pos);
+}
+
+// First occurrence of /name in [start, end), -1 when none.
+int32_t key_in(const pdf_doc& doc, int32_t start, int32_t end, const char* name) {
+    return find_name(doc.data, doc.len, start, end, name);
+}
+
+void note_encrypt(pdf_doc* doc, int32_t start, int32_t end) {
+    int32_t k = key_in(*doc, start, end, "Encrypt");
+    if (k < 0) return;
+    doc->encrypted = 1;
+    if (doc->encrypt_obj < 0) {
+        int32_t v = int_at_key(*doc, k, 8, end);
+        if (v > 0) doc->encrypt_obj = v;
+    }
+}
+
+// The matches of one key within [start, end), in order, with the integer at
+// each value. For any p >= start, the matches at or after p are exactly what
+// a search of [p, end) finds, so trailers sharing one range end share this list.
+struct key_hits {
+    std::vector<int32_t> pos;
+    std::vector<int32_t> val;
+    std::vector<int32_t> next_usable;  // index of the first match >= i with val >= 0, or -1
+
+    key_hits(const pdf_doc& doc, int32_t start, int32_t end, const char* name, int32_t dist) {
+        for (int32_t k = key_in(doc, start, end, name); k >= 0; k = key_in(doc, k + 1, end, name)) {
+            pos.push_back(k);
+            val.push_back(int_at_key(doc, k, dist, end));
+        }
+        next_usable.assign(pos.size(), -1);
+        for (size_t i = pos.size(); i-- > 0;)
+            next_usable[i] = val[i] >= 0 ? static_cast<int32_t>(i) : i + 1 < pos.size() ? next_usable[i + 1] : -1;
+    }
+    // Index of the first match at or after p, or -1.
+    int32_t first_from(int32_t p) const {
+        auto it = std::lower_bound(pos.begin(), pos.end(), p);
+        return it == pos.end() ? -1 : static_cast<int32_t>(it - pos.begin());
+    }
+    // The first non-negative value of a match at or after p, or -1.
+    int32_t first_usable_from(int32_t p) const {
+        int32_t i = first_from(p);
+        return i < 0 || next_usable[i] < 0 ? -1 : val[next_usable[i]];
+    }
+};
+
+// The keys of the trailers whose dictionaries end at one "startxref" (or the
+// file end).
+struct trailer_group {
+    int32_t end;
+    key_hits root, info, encrypt;
+    trailer_group(const pdf_doc& doc, int32_t start, int32_t e)
+        : end(e), root(doc, start, e, "Root", 6), info(doc, start, e, "Info", 6), encrypt(doc, start, e, "Encrypt", 8) {}
+};
+
+// One trailer whose dictionary starts at p. keep_root / keep_info: values
+// learnt from newer cross-reference streams, which must not be replaced.
+void read_trailer(pdf_doc* doc, const trailer_group& g, int32_t p, bool keep_root, bool keep_info) {
+    if (!keep_root) {
+        int32_t v = g.root.first_usable_from(p);
+        if (v >= 0) doc->trailer_root = v;
+    }
+    if (!keep_info) {
+        int32_t v = g.info.first_usable_from(p);
+        if (v >= 0) doc->trailer_info = v;
+    }
+    int32_t i = g.encrypt.first_from(p);
+    if (i < 0) return;
+    doc->encrypted = 1;
+    if (doc->encrypt_obj < 0 && g.encrypt.val[i] > 0) doc->encrypt_obj = g.encrypt.val[i];
+}
+
+// A classic section at x: its first trailer and every later one, in file
+// order; the last trailer naming /Root or /Info decides it.
+void read_classic(pdf_doc* doc, int32_t x) {
+    const uint8_t* d = doc->data;
+    int32_t len = doc->len;
+    bool keep_root = doc->trailer_root >= 0;
+    bool keep_info = doc->trailer_info >= 0;
+    std::optional<trailer_group> group;
+    int32_t sx = -2;  // cached next "startxref" at or after the last p (-1: none left)
+    for (int32_t t = find_kw(d, len, x + 4, "trailer"); t >= 0; t = find_kw(d, len, t + 1, "trailer")) {
+        int32_t p = skip_ws(d, t + 7, len);
+        if (p >= len) continue;
+        if (sx == -2 || (sx >= 0 && sx < p)) sx = find_kw(d, len, p, "startxref");
+        int32_t end = sx > 0 ? sx : len;
+        if (end <= p || d[p] != '<') continue;
+        if (!group || group->end != end) group.emplace(*doc, p, end);
+        read_trailer(doc, *group, p, keep_root, keep_info);
+    }
+}
+
+// A cross-reference stream object at h (a digit). Returns the /Prev offset to
+// follow, or -1 to end the walk. Counts the hop in *hops.
+int32_t read_xref_stream(pdf_doc* doc, int32_t h, int* hops) {
+    const uint8_t* d = doc->data;
+    int32_t len = doc->len;
+    int32_t p = h;
+    while (p < len && is_digit(d[p])) ++p;
+    p = skip_ws(d, p, len);
+    if (p < len && is_digit(d[p])) parse_int_at(d, len, &p);
+    p = skip_ws(d, p, len);
+    ++*hops;
+    if (!kw_at(d, p, len, "obj")) return -1;
+    int32_t ds = skip_ws(d, p + 3, len);
+    int32_t end = len;
+    if (ds < len && d[ds] == '<') {
+        int32_t s = dict_stream_kw(d, len, ds);
+        if (s > 0) end = s;
+    }
+    int32_t prev = -1;
+    int32_t k = key_in(*doc, ds, end, "Prev");
+    if (k >= 0) {
+        int32_t v = int_at_key(*doc, k, 5, end);
+        if (v >= 0 && v < len) prev = v;
+    }
+    k = key_in(*doc, ds, end, "Root");
+    if (k >= 0) {
+        int32_t v = int_at_key(*doc, k, 6, end);
+        if (doc->trailer_root < 0 && v >= 0) doc->trailer_root = v;
+    }
+    k = key_in(*doc, ds, end, "Info");
+    if (k >= 0) {
+        int32_t v = int_at_key(*doc, k, 5, end);
+        if (doc->trailer_info < 0 && v >= 0) doc->trailer_info = v;
+    }
+    note_encrypt(doc, ds, end);
+    return prev;
+}
+
+// Offset named by the last whole-word "startxref", or -1.
+int32_t newest_section(const pdf_doc& doc) {
+    int32_t last = -1;
+    for (int32_t p = find_kw(doc.data, doc.len, 0, "startxref"); p >= 0;
+         p = find_kw(doc.data, doc.len, p + 9, "startxref"))
+        last = p;
+    if (last < 0) return -1;
+    int32_t pos = last + 9;
+    int32_t h = parse_int_at(doc.data, doc.len, &pos);
+    return h >= 0 && h < doc.len ? h : -1;
+}
+
+}  // namespace
+
+void trailer_read(pdf_doc* doc) {
+    int32_t h = newest_section(*doc);
+    int hops = 0;
+    while (h >= 0 && h < doc->len && hops < MAX_HOPS) {
+        int32_t p = skip_ws(doc->data, h, doc->len);
+        if (p >= doc->len) return;
+        if (kw_at(doc->data, p, doc->len, "xref")) return read_classic(doc, p);
+        if (!is_digit(doc->data[p])) return;
+        h = read_xref_stream(doc, p, &hops);
+    }
+}
