@@ -18,7 +18,7 @@ std::string option_label(const option_spec& o) {
 
 void append_row(std::string& out, const std::string& label, const char* text) {
     out += "  " + label;
-    out.append(label.size() < 24 ? 24 - label.size() : 1, ' ');
+    out.append(label.size() < 28 ? 28 - label.size() : 1, ' ');
     out += text;
     out += '\n';
 }
@@ -38,8 +38,8 @@ std::string tool_help() {
     out +=
         "\n"
         "Options:\n"
-        "  -h, --help              show this help; vellix COMMAND --help shows a command's\n"
-        "  -V, --version           show the version\n"
+        "  -h, --help                  show this help (vellix COMMAND --help for a command)\n"
+        "  -V, --version               show the version\n"
         "\n"
         "Exit status: 0 on success, 1 when the operation failed (the reason follows\n"
         "\"vellix:\" on standard error), 2 for a usage error.\n";
@@ -47,7 +47,9 @@ std::string tool_help() {
 }
 
 std::string command_help(const command& cmd) {
-    std::string out = std::string("Usage: vellix ") + cmd.name + " " + cmd.synopsis + "\n" + cmd.summary + ".\n";
+    std::string summary = cmd.summary;
+    if (!summary.empty() && summary[0] >= 'a' && summary[0] <= 'z') summary[0] = static_cast<char>(summary[0] - 'a' + 'A');
+    std::string out = std::string("Usage: vellix ") + cmd.name + " " + cmd.synopsis + "\n" + summary + ".\n";
     if (cmd.details && *cmd.details) out += std::string("\n") + cmd.details;
     out += "\nOptions:\n";
     for (const auto& o : cmd.options) append_row(out, option_label(o), o.help);
