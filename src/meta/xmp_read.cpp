@@ -1,0 +1,147 @@
+// Reading the XMP packet of a document into a flat JSON object.
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "core/codecs.h"
+#include "core/frame.h"
+#include "load/inflate.h"
+#include "load/scan.h"
+#include "meta/xmp.h"
+#include "vellix.h"
+
+namespace {
+
+// Standard properties, always reported first and in this order.
+const char* const STD[] = {"dc:title",       "dc:creator",     "dc:description", "dc:subject",
+                           "xmp:CreateDate", "xmp:ModifyDate", "pdf:Producer",   "pdf:Keywords"};
+
+constexpr uint32_t XMP_MAX_STREAM = 268435456;    // 256 MiB of stored data
+constexpr uint64_t INFLATE_MAX_CAP = 1073741824;  // the inflater refuses larger capacities
+
+// The metadata stream named by the catalog's /Metadata entry, or null.
+const obj_entry* xmp_from_catalog(const pdf_doc& doc) {
+    if (doc.root < 0 || doc.objs.empty()) return nullptr;
+    const obj_entry* cat = doc_find(doc, doc.root);
+    if (!cat) return nullptr;
+    dict_region r = doc_dict_span(doc, *cat);
+    if (!r.text) return nullptr;
+    int32_t v = value_start_after(r.text, r.end, r.start, "Metadata");
+    if (v < 0) return nullptr;
+    int32_t num = parse_ref_at(r.text, r.end, v);
+    return num > 0 ? doc_find(doc, num) : nullptr;
+}
+
+// The first stream in table order whose /Type is /Metadata, or null.
+const obj_entry* xmp_by_type(const pdf_doc& doc) {
+    for (const obj_entry& e : doc.objs) {
+        if (!e.has_stream || e.dict_pos < 0) continue;
+        dict_region r = doc_dict_span(doc, e);
+        if (!r.text) continue;
+        cstr type = dict_type_name(r.text, r.end, e.dict_pos);
+        if (type && std::strcmp(type.get(), "Metadata") == 0) return &e;
+    }
+    return nullptr;
+}
+
+// The decoded packet of a metadata stream: stored bytes are used in place,
+// Flate data is inflated into `owned`.
+struct xmp_packet {
+    std::unique_ptr<uint8_t, free_deleter> owned;
+    const uint8_t* bytes = nullptr;
+    int32_t len = 0;
+};
+
+// Decodes the stream of e; false when it cannot be decoded.
+bool xmp_decode_stream(const pdf_doc& doc, const obj_entry& e, xmp_packet* out) {
+    if (!e.has_stream) return false;
+    const uint32_t raw_len = static_cast<uint32_t>(e.data_end - e.data_start);
+    if (raw_len > XMP_MAX_STREAM) return false;
+    if (raw_len > 0 && (e.data_start < 0 || static_cast<int64_t>(e.data_start) + raw_len > doc.len)) return false;
+    const uint8_t* raw = raw_len > 0 ? doc.data + e.data_start : doc.data;
+
+    int32_t dict_end = e.stream_kw > 0 ? e.stream_kw : doc.len;
+    bool flate = e.dict_pos >= 0 && find_name(doc.data, doc.len, e.dict_pos, dict_end, "FlateDecode") >= 0;
+    if (!flate) {
+        out->bytes = raw;
+        out->len = static_cast<int32_t>(raw_len);
+        return true;
+    }
+    // The output may grow to 16 times the stored size (plus a little).
+    const uint64_t cap = 16 * (static_cast<uint64_t>(raw_len) + 64);
+    if (cap > INFLATE_MAX_CAP) return false;
+    out->owned.reset(static_cast<uint8_t*>(std::malloc(cap)));
+    if (!out->owned) return false;
+    uint64_t got = 0;
+    if (inflate_decompress(raw, raw_len, out->owned.get(), cap, &got) != 0) return false;
+    out->bytes = out->owned.get();
+    out->len = static_cast<int32_t>(got);
+    return true;
+}
+
+bool is_std_name(const std::string& name) {
+    for (const char* s : STD)
+        if (name == s) return true;
+    return false;
+}
+
+// {"dc:title":...,<the other seven>,<every other property in list order>}
+strbuf xmp_json(const propvec& pv) {
+    strbuf b = strbuf_start();
+    buf_bytes(&b, "{", 1);
+    bool first = true;
+    for (const char* name : STD) {
+        if (!first) buf_bytes(&b, ",", 1);
+        first = false;
+        json_str_append(&b, name);
+        buf_bytes(&b, ":", 1);
+        const std::string* v = pv.find(name);
+        json_str_append(&b, v ? v->c_str() : "");
+    }
+    for (const xmp_prop& p : pv.items) {
+        if (is_std_name(p.name)) continue;
+        buf_bytes(&b, ",", 1);
+        json_str_append(&b, p.name.c_str());
+        buf_bytes(&b, ":", 1);
+        json_str_append(&b, p.value.c_str());
+    }
+    buf_bytes(&b, "}", 1);
+    return b;
+}
+
+const char* read_xmp(const char* path) {
+    g_xmp_json.reset();
+    clear_error();
+    if (!path) return set_error("NULL path argument"), nullptr;
+    pdf_doc doc;
+    if (doc_load_ex(path, &doc, 0) != 0) {
+        doc_free(&doc);
+        return nullptr;
+    }
+    propvec pv;
+    if (const obj_entry* e = find_xmp_obj(doc)) {
+        xmp_packet pkt;
+        if (!xmp_decode_stream(doc, *e, &pkt)) {
+            set_error("failed to decode the XMP stream");
+            doc_free(&doc);
+            return nullptr;
+        }
+        xmp_scan_containers(pkt.bytes, pkt.len, &pv);
+        xmp_scan_simple(pkt.bytes, pkt.len, &pv);
+    }
+    strbuf b = xmp_json(pv);
+    propvec_free(&pv);
+    doc_free(&doc);
+    return slot_publish(g_xmp_json, b, "failed to build XMP JSON");
+}
+
+}  // namespace
+
+const obj_entry* find_xmp_obj(const pdf_doc& doc) {
+    if (const obj_entry* e = xmp_from_catalog(doc)) return e;
+    return xmp_by_type(doc);
+}
+
+extern "C" VELLIX_API const char* vellix_read_xmp(const char* path) {
+    return export_guard<const char*>(nullptr, "failed to build XMP JSON", [&] { return read_xmp(path); });
+}
