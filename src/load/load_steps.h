@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "load/doc.h"
@@ -29,3 +30,29 @@ inline void vec_push(V& v, const T& row) noexcept {
     } catch (...) {
     }
 }
+
+// Answers find_dict_close(data, pos, len) for many positions of one buffer.
+// A walk over bytes no earlier walk covered is a plain search; a walk that
+// starts inside covered bytes (a dictionary nested in, or overlapping, an
+// earlier one) remembers the close of every "<<" and the end of every literal
+// string it passes, so such bytes are walked a bounded number of times
+// (scan_objects.cpp).
+class dict_closer {
+public:
+    dict_closer(const uint8_t* data, int32_t len) : d_(data), len_(len) {}
+    // Same result as find_dict_close(data, pos, len) for a "<<" at pos.
+    int32_t close(int32_t pos);
+    // Same result as dict_stream_kw(data, len, pos) for a "<<" at pos.
+    int32_t stream_kw(int32_t pos);
+
+private:
+    int32_t close_remembered(int32_t pos);
+    int32_t string_end(int32_t pos);
+    const uint8_t* d_;
+    int32_t len_;
+    int32_t reach_ = 0;  // bytes before this were covered by some walk
+    std::unordered_map<int32_t, int32_t> closes_;   // "<<" position -> close, or -1
+    std::unordered_map<int32_t, int32_t> strings_;  // "(" position -> position after its ")", or -1
+    std::vector<int32_t> open_dicts_;               // work stacks
+    std::vector<int32_t> open_strings_;
+};

@@ -62,6 +62,98 @@ bool read_header_back(const uint8_t* d, int32_t i, obj_entry* row) {
     return true;
 }
 
+void fail_all(std::vector<int32_t>* open, std::unordered_map<int32_t, int32_t>* memo) {
+    for (int32_t p : *open) (*memo)[p] = -1;
+    open->clear();
+}
+
+}  // namespace
+
+// End of the literal string opened at pos, as skip_literal finds it; nested
+// strings met on the way are remembered too.
+int32_t dict_closer::string_end(int32_t pos) {
+    if (auto it = strings_.find(pos); it != strings_.end()) return it->second;
+    open_strings_.assign(1, pos);
+    for (int32_t j = pos + 1; j < len_;) {
+        uint8_t b = d_[j];
+        if (b == '\\') {
+            if (j + 1 >= len_) break;
+            j += 2;
+        } else if (b == '(') {
+            auto it = strings_.find(j);
+            if (it == strings_.end()) {
+                open_strings_.push_back(j++);
+            } else if (it->second < 0) {
+                break;
+            } else {
+                j = it->second;
+            }
+        } else if (b == ')') {
+            strings_[open_strings_.back()] = j + 1;
+            open_strings_.pop_back();
+            if (open_strings_.empty()) return j + 1;
+            ++j;
+        } else {
+            ++j;
+        }
+    }
+    fail_all(&open_strings_, &strings_);
+    return -1;
+}
+
+int32_t dict_closer::close_remembered(int32_t pos) {
+    if (auto it = closes_.find(pos); it != closes_.end()) return it->second;
+    open_dicts_.assign(1, pos);
+    for (int32_t i = pos + 2; i < len_;) {
+        uint8_t c = d_[i];
+        if ((c == '<' || c == '>' || c == '(') && i + 1 >= len_) break;
+        if (c == '<' && d_[i + 1] == '<') {
+            auto it = closes_.find(i);
+            if (it == closes_.end()) {
+                open_dicts_.push_back(i);
+                i += 2;
+            } else if (it->second < 0) {
+                break;
+            } else {
+                i = it->second + 2;
+            }
+        } else if (c == '>' && d_[i + 1] == '>') {
+            closes_[open_dicts_.back()] = i;
+            open_dicts_.pop_back();
+            if (open_dicts_.empty()) {
+                reach_ = std::max(reach_, i + 2);
+                return i;
+            }
+            i += 2;
+        } else if (c == '(') {
+            int32_t j = string_end(i);
+            if (j < 0 || j >= len_) break;
+            i = j;
+        } else {
+            ++i;
+        }
+    }
+    reach_ = len_;
+    fail_all(&open_dicts_, &closes_);
+    return -1;
+}
+
+int32_t dict_closer::close(int32_t pos) {
+    if (pos < reach_) return close_remembered(pos);
+    int32_t r = find_dict_close(d_, pos, len_);
+    reach_ = r >= 0 ? r + 2 : len_;
+    return r;
+}
+
+int32_t dict_closer::stream_kw(int32_t pos) {
+    int32_t c = close(pos);
+    if (c < 0) return -1;
+    int32_t p = skip_ws(d_, c + 2, len_);
+    return kw_at(d_, p, len_, "stream") ? p : -1;
+}
+
+namespace {
+
 // First byte of stream data after the keyword "stream" at kw.
 int32_t stream_data_start(const uint8_t* d, int32_t len, int32_t kw) {
     int32_t q = kw + 6;
@@ -78,6 +170,7 @@ int32_t stream_data_start(const uint8_t* d, int32_t len, int32_t kw) {
 void scan_candidates(pdf_doc* doc, const kw_index& endobj) {
     const uint8_t* d = doc->data;
     int32_t len = doc->len;
+    dict_closer closer(d, len);
     for (int32_t i = 0; i + 4 <= len; ++i) {
         const void* hit = std::memchr(d + i, 'o', static_cast<size_t>(len - 4 - i + 1));
         if (!hit) break;
@@ -88,7 +181,7 @@ void scan_candidates(pdf_doc* doc, const kw_index& endobj) {
         int32_t j = skip_ws(d, i + 3, len);
         if (j + 1 < len && d[j] == '<' && d[j + 1] == '<') {
             row.dict_pos = j;
-            row.stream_kw = dict_stream_kw(d, len, j);
+            row.stream_kw = closer.stream_kw(j);
             if (row.stream_kw >= 0) {
                 row.has_stream = 1;
                 row.data_start = stream_data_start(d, len, row.stream_kw);
