@@ -4,9 +4,13 @@ namespace {
 
 bool is_json_ws(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
+// Indentation stops growing at this depth, so that the output of a deeply
+// nested text (a hostile bookmark tree) stays linear in its size.
+constexpr int MAX_INDENT_DEPTH = 64;
+
 void new_line(std::string& out, int depth) {
     out.push_back('\n');
-    out.append(static_cast<size_t>(depth) * 2, ' ');
+    out.append(static_cast<size_t>(depth < MAX_INDENT_DEPTH ? depth : MAX_INDENT_DEPTH) * 2, ' ');
 }
 
 // Position of the first byte at or after i that is not white space.
