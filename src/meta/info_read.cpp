@@ -1,0 +1,260 @@
+// Reading the Info dictionary: top-level key search, value decoding, the
+// Keywords join, the eight-field reader, and the choice of the Info object.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "core/codecs.h"
+#include "core/date.h"
+#include "load/scan.h"
+#include "meta/info.h"
+#include "report/report_common.h"
+#include "vellix.h"
+
+const char* const INFO_KEYS[INFO_FIELD_COUNT] = {"Title",    "Author",   "Subject",      "Keywords",
+                                                 "Creator",  "Producer", "CreationDate", "ModDate"};
+const char* const KEYS[INFO_FIELD_COUNT] = {"title",   "author",   "subject",       "keywords",
+                                            "creator", "producer", "creation_date", "mod_date"};
+
+namespace {
+
+// Index just after the literal string whose "(" is at i (nested parentheses,
+// backslash escapes), or end when it is not closed.
+int32_t skip_literal(const uint8_t* text, int32_t end, int32_t i) {
+    int depth = 1;
+    for (++i; i < end;) {
+        uint8_t c = text[i];
+        if (c == '\\') {
+            i += 2;
+            continue;
+        }
+        ++i;
+        if (c == '(') {
+            ++depth;
+        } else if (c == ')' && --depth == 0) {
+            return i;
+        }
+    }
+    return end;
+}
+
+int32_t skip_pdf_ws(const uint8_t* text, int32_t i, int32_t end) {
+    while (i < end && is_pdf_ws(text[i])) ++i;
+    return i;
+}
+
+// A name value keeps '#' escapes undecoded, so '#' belongs to its run.
+bool is_name_value_char(uint8_t c) { return is_name_cont(c) || c == '#'; }
+
+cstr empty_string() {
+    cstr s = cstr_dup("");
+    if (!s) throw std::bad_alloc();
+    return s;
+}
+
+bool is_date_field(int i) { return i == FIELD_CREATION_DATE || i == FIELD_MOD_DATE; }
+
+// Positions of "/Title", "/Author", "/Producer" and "/Creator" in the file
+// bytes: a row of the file body can hold one of these keys only where its
+// span contains the bytes, so most rows are ruled out without a scan of
+// their own.
+struct key_hits {
+    static constexpr const char* NAMES[4] = {"Title", "Author", "Producer", "Creator"};
+    std::vector<int32_t> pos[4];
+
+    explicit key_hits(const pdf_doc& doc) {
+        const uint8_t* d = doc.data;
+        int32_t len = doc.len;
+        for (int32_t i = 0; i < len; ++i) {
+            const void* hit = std::memchr(d + i, '/', static_cast<size_t>(len - i));
+            if (!hit) break;
+            i = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - d);
+            for (int k = 0; k < 4; ++k) {
+                size_t n = std::strlen(NAMES[k]);
+                if (static_cast<size_t>(len - i - 1) >= n && std::memcmp(d + i + 1, NAMES[k], n) == 0)
+                    pos[k].push_back(i);
+            }
+        }
+    }
+
+    // Some occurrence of key k lies wholly inside [start, end).
+    bool within(int k, int32_t start, int32_t end) const {
+        const auto& v = pos[k];
+        auto it = std::lower_bound(v.begin(), v.end(), start);
+        return it != v.end() && *it + 1 + static_cast<int32_t>(std::strlen(NAMES[k])) <= end;
+    }
+};
+
+bool region_has(const dict_region& r, const char* key) {
+    return info_find_key(r.text, r.start, r.end, key) >= 0;
+}
+
+// The fallback rule: Title, Author or Producer, and Producer or Creator.
+bool region_looks_like_info(const dict_region& r) {
+    return (region_has(r, "Title") || region_has(r, "Author") || region_has(r, "Producer")) &&
+           (region_has(r, "Producer") || region_has(r, "Creator"));
+}
+
+}  // namespace
+
+int32_t info_find_key(const uint8_t* text, int32_t start, int32_t end, const char* key) {
+    if (!text || start < 0 || start + 1 >= end) return -1;
+    const int32_t klen = static_cast<int32_t>(std::strlen(key));
+    int32_t i = start;
+    int depth = -1;
+    while (i + 1 < end) {
+        uint8_t c = text[i];
+        if (c == '<' && text[i + 1] == '<') {
+            ++depth;
+            i += 2;
+        } else if (c == '>' && text[i + 1] == '>') {
+            --depth;
+            i += 2;
+        } else if (c == '[') {
+            ++depth;
+            ++i;
+        } else if (c == ']') {
+            --depth;
+            ++i;
+        } else if (c == '(') {
+            i = skip_literal(text, end, i);
+        } else if (c == '/' && depth == 0 && end - (i + 1) >= klen &&
+                   std::memcmp(text + i + 1, key, static_cast<size_t>(klen)) == 0 &&
+                   (i + 1 + klen >= end || !is_name_cont(text[i + 1 + klen]))) {
+            return i;
+        } else {
+            ++i;
+        }
+    }
+    return -1;
+}
+
+cstr info_value(const uint8_t* text, int32_t end, int32_t k) {
+    int32_t i = k + 1;
+    while (i < end && is_name_cont(text[i])) ++i;
+    i = skip_pdf_ws(text, i, end);
+    if (i >= end) return nullptr;
+    uint8_t c = text[i];
+    if (c == '(') return parse_literal_string(text, end, i);
+    if (c == '<') {
+        if (i + 1 < end && text[i + 1] == '<') return nullptr;
+        return parse_hex_string(text, end, i);
+    }
+    if (c == '/') {
+        int32_t j = i + 1;
+        while (j < end && is_name_value_char(text[j])) ++j;
+        if (j == i + 1) return nullptr;
+        size_t n = static_cast<size_t>(j - i - 1);
+        cstr out(static_cast<char*>(std::malloc(n + 1)));
+        if (!out) return nullptr;
+        std::memcpy(out.get(), text + i + 1, n);
+        out.get()[n] = 0;
+        return out;
+    }
+    return nullptr;
+}
+
+cstr info_keywords(const uint8_t* text, int32_t end, int32_t k) {
+    int32_t i = skip_pdf_ws(text, k + 9, end);
+    if (i >= end || text[i] != '[') {
+        cstr v = info_value(text, end, k);
+        return v ? std::move(v) : cstr_dup("");
+    }
+    strbuf b = strbuf_start();
+    bool failed = false;
+    auto add = [&](const cstr& s) {
+        if (!s) return;
+        if (b.len > 0 && !buf_bytes(&b, ",", 1)) failed = true;
+        if (!failed && !buf_str(&b, s.get())) failed = true;
+    };
+    i = skip_pdf_ws(text, i + 1, end);
+    while (i < end && text[i] != ']' && !failed) {
+        uint8_t c = text[i];
+        if (c == '(') {
+            add(parse_literal_string(text, end, i));
+            i = skip_literal(text, end, i);
+        } else if (c == '<' && i + 1 < end && text[i + 1] == '<') {
+            ++i;
+        } else if (c == '<') {
+            add(parse_hex_string(text, end, i));
+            const void* close = std::memchr(text + i, '>', static_cast<size_t>(end - i));
+            i = close ? static_cast<int32_t>(static_cast<const uint8_t*>(close) - text) + 1 : end;
+        } else {
+            ++i;
+        }
+        i = skip_pdf_ws(text, i, end);
+    }
+    if (failed) return nullptr;
+    if (b.len == 0) return cstr_dup("");
+    return cstr(b.release());
+}
+
+info_fields info_read_region(const dict_region& r) {
+    info_fields f;
+    for (auto& slot : f) slot = empty_string();
+    if (!r.text) return f;
+    for (int i = 0; i < INFO_FIELD_COUNT; ++i) {
+        int32_t k = info_find_key(r.text, r.start, r.end, INFO_KEYS[i]);
+        if (k < 0) continue;
+        cstr v = i == FIELD_KEYWORDS ? info_keywords(r.text, r.end, k) : info_value(r.text, r.end, k);
+        if (!v) continue;
+        if (is_date_field(i)) v = normalize_pdf_date(v.get());
+        if (v) f[i] = std::move(v);
+    }
+    return f;
+}
+
+info_fields meta_read_fields(const pdf_doc& doc) {
+    const obj_entry* e = doc.info >= 0 ? doc_find(doc, doc.info) : nullptr;
+    return info_read_region(e ? doc_dict_span(doc, *e) : dict_region{});
+}
+
+const obj_entry* info_obj_find(const pdf_doc& doc) {
+    if (doc.info >= 0)
+        if (const obj_entry* e = doc_find(doc, doc.info)) return e;
+    std::unique_ptr<key_hits> hits;  // built on the first file-body row with a dictionary
+    for (const obj_entry& e : doc.objs) {
+        dict_region r = doc_dict_span(doc, e);
+        if (!r.text) continue;
+        if (!e.in_objstm) {
+            if (!hits) hits = std::make_unique<key_hits>(doc);
+            bool first = hits->within(0, r.start, r.end) || hits->within(1, r.start, r.end) ||
+                         hits->within(2, r.start, r.end);
+            bool second = hits->within(2, r.start, r.end) || hits->within(3, r.start, r.end);
+            if (!first || !second) continue;
+        }
+        if (region_looks_like_info(r)) return &e;
+    }
+    return nullptr;
+}
+
+namespace {
+
+// {"title":...,"mod_date":...,"pages":P,"file_size":N,"pdf_version":"V"}
+// A failed append empties the whole text, so no partial object is published.
+bool read_json_build(const pdf_doc& doc, strbuf& b) {
+    const obj_entry* e = info_obj_find(doc);
+    info_fields f = info_read_region(e ? doc_dict_span(doc, *e) : dict_region{});
+    bool ok = buf_str(&b, "{") != nullptr;
+    for (int i = 0; i < INFO_FIELD_COUNT; ++i) {
+        ok = ok && buf_str(&b, i ? ",\"" : "\"") && buf_str(&b, KEYS[i]) && buf_str(&b, "\":") &&
+             json_str_append(&b, f[i].get());
+    }
+    char num[64];
+    std::snprintf(num, sizeof num, ",\"pages\":%d", doc.pages_ok ? static_cast<int>(doc.pages.size()) : 0);
+    ok = ok && buf_str(&b, num);
+    std::snprintf(num, sizeof num, ",\"file_size\":%ld", static_cast<long>(doc.len));
+    ok = ok && buf_str(&b, num) && buf_str(&b, ",\"pdf_version\":") &&
+         json_str_append(&b, doc.version[0] ? doc.version : "1.0") && buf_str(&b, "}");
+    if (!ok) b.reset();
+    return true;
+}
+
+}  // namespace
+
+extern "C" VELLIX_API const char* vellix_read(const char* path) {
+    return report_export(g_read_json, path, 0, read_json_build);
+}
