@@ -38,6 +38,16 @@ PdfBuilder& PdfBuilder::raw(const std::string& bytes) {
     return *this;
 }
 
+PdfBuilder& PdfBuilder::object_stream(int num, const std::vector<std::pair<int, std::string>>& objects) {
+    std::string header, body;
+    for (const auto& [n, text] : objects) {
+        header += std::to_string(n) + " " + std::to_string(body.size()) + " ";
+        body += text + "\n";
+    }
+    return stream(num, "/Type /ObjStm /N " + std::to_string(objects.size()) + " /First " + std::to_string(header.size()),
+                  header + body);
+}
+
 PdfBuilder& PdfBuilder::xref_trailer(const std::string& dict) {
     long xref = size();
     std::string s = "xref\n";

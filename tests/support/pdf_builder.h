@@ -22,6 +22,9 @@ public:
     PdfBuilder& stream(int num, const std::string& dict, const std::string& data, int gen = 0);
     // Arbitrary bytes.
     PdfBuilder& raw(const std::string& bytes);
+    // An uncompressed object stream numbered num (/Type /ObjStm, /N, /First)
+    // holding the given objects (number, text) in order.
+    PdfBuilder& object_stream(int num, const std::vector<std::pair<int, std::string>>& objects);
 
     // A classic "xref" section covering the objects written since the last
     // section, then "trailer\n<< dict >>\nstartxref\n<offset>\n%%EOF\n".
