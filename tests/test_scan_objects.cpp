@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -13,19 +12,9 @@
 #include "load/doc.h"
 #include "load/load_steps.h"
 #include "load/scan.h"
+#include "support/doc_bytes.h"
 
 namespace {
-
-// A document holding exactly these bytes (no terminating zero).
-pdf_doc doc_of(const std::string& s) {
-    pdf_doc d;
-    auto* p = static_cast<uint8_t*>(std::malloc(s.size() ? s.size() : 1));
-    std::memcpy(p, s.data(), s.size());
-    d.bytes.reset(p);
-    d.data = p;
-    d.len = static_cast<int32_t>(s.size());
-    return d;
-}
 
 pdf_doc scanned(const std::string& s) {
     pdf_doc d = doc_of(s);
