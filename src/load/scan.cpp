@@ -52,11 +52,15 @@ int32_t find_kw(const uint8_t* buf, int32_t len, int32_t from, const char* kw) {
     int64_t klen = static_cast<int64_t>(std::strlen(kw));
     if (!buf || klen == 0 || len <= 0) return -1;
     int64_t i = from < 0 ? 0 : from;
-    while (i + klen <= len) {
-        const void* hit = memmem(buf + i, static_cast<size_t>(len - i), kw, static_cast<size_t>(klen));
+    int64_t last = len - klen;  // last position where the keyword fits
+    // memchr on the first byte, then compare the rest: each byte is looked at
+    // a bounded number of times, so the search is linear in the range.
+    while (i <= last) {
+        const void* hit = std::memchr(buf + i, kw[0], static_cast<size_t>(last - i + 1));
         if (!hit) return -1;
         i = static_cast<const uint8_t*>(hit) - buf;
-        if (word_bounded(buf, i, klen, len)) return static_cast<int32_t>(i);
+        if (std::memcmp(buf + i + 1, kw + 1, static_cast<size_t>(klen - 1)) == 0 && word_bounded(buf, i, klen, len))
+            return static_cast<int32_t>(i);
         ++i;
     }
     return -1;
