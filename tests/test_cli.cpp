@@ -257,3 +257,495 @@ TEST(CliArgs, HelpIsSeenBeforeTheEndOfOptions) {
 }
 
 }  // namespace
+
+// ---- the tool as a process ---------------------------------------------------
+#ifdef VELLIX_CLI_PATH
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "support/pdf_builder.h"
+#include "vellix.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct run_result {
+    int status = -1;  // exit status, or -1 when the tool did not exit normally
+    std::string out, err;
+};
+
+// Runs build/vellix with args, feeding `input` on standard input. With
+// stdout_path set, standard output goes to that file instead of a pipe.
+run_result run_tool(const std::vector<std::string>& args, const std::string& input = "",
+                    const char* stdout_path = nullptr) {
+    run_result r;
+    int in[2], out[2], err[2];
+    if (pipe(in) || pipe(out) || pipe(err)) {
+        ADD_FAILURE() << "pipe failed";
+        return r;
+    }
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+    if (stdout_path)
+        posix_spawn_file_actions_addopen(&fa, 1, stdout_path, O_WRONLY, 0);
+    else
+        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) posix_spawn_file_actions_addclose(&fa, fd);
+
+    std::vector<std::string> full = {VELLIX_CLI_PATH};
+    full.insert(full.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : full) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid;
+    int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    if (rc != 0) {
+        ADD_FAILURE() << "cannot start " << VELLIX_CLI_PATH;
+        close(in[1]);
+        close(out[0]);
+        close(err[0]);
+        return r;
+    }
+    // Feed standard input and drain both outputs together, so that neither
+    // side can block the other.
+    size_t fed = 0;
+    if (input.empty()) {
+        close(in[1]);
+        in[1] = -1;
+    }
+    std::string* sinks[] = {&r.out, &r.err};
+    int fds[] = {out[0], err[0]};
+    int open_outputs = 2;
+    while (open_outputs > 0 || in[1] >= 0) {
+        pollfd p[3];
+        int n = 0;
+        for (int k = 0; k < 2; ++k)
+            if (fds[k] >= 0) p[n++] = {fds[k], POLLIN, 0};
+        if (in[1] >= 0) p[n++] = {in[1], POLLOUT, 0};
+        if (poll(p, n, 30000) <= 0) break;
+        for (int j = 0; j < n; ++j) {
+            if (!p[j].revents) continue;
+            if (p[j].fd == in[1]) {
+                ssize_t w = write(in[1], input.data() + fed, input.size() - fed);
+                if (w > 0) fed += static_cast<size_t>(w);
+                if (w <= 0 || fed == input.size()) {
+                    close(in[1]);
+                    in[1] = -1;
+                }
+                continue;
+            }
+            int k = p[j].fd == fds[0] ? 0 : 1;
+            char buf[65536];
+            ssize_t got = read(fds[k], buf, sizeof buf);
+            if (got > 0) {
+                sinks[k]->append(buf, static_cast<size_t>(got));
+            } else {
+                close(fds[k]);
+                fds[k] = -1;
+                --open_outputs;
+            }
+        }
+    }
+    for (int fd : {in[1], fds[0], fds[1]})
+        if (fd >= 0) close(fd);
+    int ws = 0;
+    waitpid(pid, &ws, 0);
+    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
+    return r;
+}
+
+const std::string SAMPLE = VELLIX_SOURCE_DIR "/samples/sample.pdf";
+
+// Info with escapes, a control byte and bytes from 0x80 up; an outline, labels
+// and one image, so that every report has content.
+std::string rich_pdf() {
+    PdfBuilder b;
+    b.obj(1, "<< /Type /Catalog /Pages 2 0 R /Outlines 7 0 R /PageLabels [[0 << /S /A /P (x\\351) >>] 1] >>");
+    b.obj(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>");
+    b.obj(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /XObject << /Im1 5 0 R >> "
+             "/Font << /F1 6 0 R >> >> >>");
+    b.obj(4, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>");
+    b.stream(5, "/Type /XObject /Subtype /Image /Width 2 /Height 1 /BitsPerComponent 8 /ColorSpace /DeviceGray",
+             "\x10\x20");
+    b.obj(6, "<< /Type /Font /Subtype /TrueType /BaseFont /ABCDEF+Caf#c3#a9 /FontFile2 9 0 R >>");
+    b.obj(7, "<< /Type /Outlines /First 8 0 R /Last 8 0 R /Count 1 >>");
+    b.obj(8, "<< /Title (Chapter \\\"one\\\" \\351) /Parent 7 0 R /Dest [4 0 R /Fit] >>");
+    b.obj(10, "<< /Title (caf\\303\\251 \"q\" \\\\ tab\\t ctl\\001) /Author <4164612d> /Producer (gen)"
+              " /CreationDate (D:20240115093000Z) >>");
+    b.xref_trailer("/Size 11 /Root 1 0 R /Info 10 0 R");
+    return b.bytes();
+}
+
+std::string encrypted_pdf() {
+    PdfBuilder b;
+    b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.obj(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    b.obj(3, "<< /Type /Page /Parent 2 0 R >>");
+    b.obj(4, "<< /Filter /Standard /V 1 /R 2 /Length 40 /O <00> /U <00> /P -3904 >>");
+    b.xref_trailer("/Size 5 /Root 1 0 R /Encrypt 4 0 R");
+    return b.bytes();
+}
+
+// The dates of now that a writer stamps, replaced so that two writes can be compared.
+std::string mask_now(const std::string& file) {
+    static const std::regex pdf_date("D:[0-9]{14}Z");
+    return std::regex_replace(file, pdf_date, "D:<now>Z");
+}
+
+std::string text_or_null(const char* t) { return t ? std::string(t) : std::string("<null>"); }
+
+struct report_case {
+    const char* command;
+    const char* (*fn)(const char*);
+};
+const report_case REPORTS[] = {
+    {"info", vellix_read},          {"xmp", vellix_read_xmp},     {"fonts", vellix_fonts},
+    {"images", vellix_images},      {"bookmarks", vellix_bookmarks}, {"security", vellix_security},
+    {"analyze", vellix_analyze},    {"labels", vellix_page_labels},
+};
+
+TEST(CliTool, ReportsPrintTheLibraryTextExactlyOrIndented) {
+    TempDir dir;
+    const std::string rich = dir.file("rich.pdf");
+    write_file(rich, rich_pdf());
+    for (const std::string& file : {SAMPLE, rich}) {
+        for (const auto& rc : REPORTS) {
+            SCOPED_TRACE(std::string(rc.command) + " " + file);
+            std::string want = text_or_null(rc.fn(file.c_str()));
+            ASSERT_NE(want, "<null>") << vellix_last_error();
+            run_result r = run_tool({rc.command, file});
+            EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(r.out, want + "\n");
+            EXPECT_EQ(r.err, "");
+
+            run_result p = run_tool({rc.command, "--pretty", file});
+            EXPECT_EQ(p.status, 0);
+            EXPECT_EQ(p.err, "");
+            ASSERT_FALSE(p.out.empty());
+            EXPECT_EQ(p.out.back(), '\n');
+            EXPECT_EQ(canonical_json(p.out), canonical_json(want));
+            EXPECT_NE(canonical_json(want), "<invalid>");
+            if (want != "[]" && want != "{}") {
+                EXPECT_NE(p.out.find("\n  "), std::string::npos);
+            }
+        }
+    }
+}
+
+TEST(CliTool, TheSampleHasSomethingInEveryReport) {
+    const std::pair<const char*, const char*> expected[] = {
+        {"info", "\"title\":\"Quarterly field report\""},
+        {"xmp", "\"dc:title\":\"Quarterly field report\""},
+        {"fonts", "\"name\":\"Courier\""},
+        {"images", "\"width\":16,\"height\":16"},
+        {"bookmarks", "\"children\":[{\"title\":\"Findings\",\"page\":2}]"},
+        {"security", "\"encrypted\":false"},
+        {"analyze", "\"pages\":3"},
+        {"labels", "\"style\":\"roman_lower\""},
+    };
+    for (const auto& [cmd, fragment] : expected) {
+        run_result r = run_tool({cmd, SAMPLE});
+        EXPECT_EQ(r.status, 0) << cmd;
+        EXPECT_NE(r.out.find(fragment), std::string::npos) << cmd << ": " << r.out;
+    }
+}
+
+TEST(CliTool, BytesPassThroughInBothLayouts) {
+    TempDir dir;
+    const std::string rich = dir.file("rich.pdf");
+    write_file(rich, rich_pdf());
+    run_result r = run_tool({"info", rich});
+    run_result p = run_tool({"info", "--pretty", rich});
+    const std::string title = "\"caf\xc3\xa9 \\\"q\\\" \\\\ tab\\t ctl\\u0001\"";
+    EXPECT_NE(r.out.find("\"title\":" + title), std::string::npos) << r.out;
+    EXPECT_NE(p.out.find("  \"title\": " + title + ",\n"), std::string::npos) << p.out;
+    run_result b = run_tool({"bookmarks", "--pretty", rich});
+    EXPECT_NE(b.out.find("\"Chapter \\\"one\\\" \xe9\""), std::string::npos) << b.out;
+}
+
+TEST(CliTool, BatchCompareAndBatchClear) {
+    TempDir dir;
+    fs::create_directory(dir.path() / "in");
+    const std::string a = dir.file("in/a.pdf"), b = dir.file("in/b.pdf"), junk = dir.file("in/x.pdf");
+    write_file(a, minimal_pdf(1, "<< /Title (Outline) /Author (Ann) /Producer (P) >>"));
+    write_file(b, minimal_pdf(2, "<< /Title (Final) /Subject (Q3) /Producer (P) >>"));
+    write_file(junk, "not a pdf at all");
+    const std::string in = dir.file("in");
+
+    const char* want = nullptr;
+    ASSERT_EQ(vellix_batch_read(in.c_str(), &want), 1);
+    std::string want_text = want, want_warning = vellix_last_error();
+    ASSERT_FALSE(want_warning.empty());
+    run_result r = run_tool({"batch", in});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, want_text + "\n");
+    EXPECT_EQ(r.err, "vellix: warning: skipped a file: " + want_warning + "\n");
+    run_result rp = run_tool({"batch", "--pretty", in});
+    EXPECT_EQ(canonical_json(rp.out), canonical_json(want_text));
+
+    std::string cmp = text_or_null(vellix_compare(a.c_str(), b.c_str()));
+    r = run_tool({"compare", a, b});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, cmp + "\n");
+    EXPECT_NE(r.out.find("\"changed\":{\"title\":{\"from\":\"Outline\",\"to\":\"Final\"}}"), std::string::npos);
+    r = run_tool({"compare", "--pretty", a, b});
+    EXPECT_EQ(canonical_json(r.out), canonical_json(cmp));
+
+    const std::string out = dir.file("out");
+    r = run_tool({"batch-clear", in, out});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "2\n");
+    EXPECT_EQ(r.err, "");
+    ASSERT_TRUE(fs::exists(out + "/a.pdf"));
+    ASSERT_TRUE(fs::exists(out + "/b.pdf"));
+    EXPECT_FALSE(fs::exists(out + "/x.pdf"));
+    EXPECT_NE(text_or_null(vellix_read((out + "/b.pdf").c_str())).find("\"title\":\"\""), std::string::npos);
+}
+
+TEST(CliTool, FailuresExitOneWithTheLibraryMessage) {
+    TempDir dir;
+    const std::string good = dir.file("good.pdf"), text = dir.file("notes.pdf"), enc = dir.file("enc.pdf");
+    const std::string missing = dir.file("missing.pdf"), out = dir.file("out.pdf");
+    write_file(good, minimal_pdf(1, "<< /Title (T) /Producer (P) >>"));
+    write_file(text, "plain text, no objects");
+    write_file(enc, encrypted_pdf());
+    const std::string nodir = dir.file("none/deeper");
+    struct failure_case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const failure_case cases[] = {
+        {{"info", missing}, "cannot open " + missing},
+        {{"fonts", text}, "no PDF objects found \xe2\x80\x94 not a PDF: " + text},
+        {{"xmp", enc}, "encrypted PDFs are not supported: " + enc},
+        {{"compare", good, missing}, "cannot open " + missing},
+        {{"batch", dir.file("nowhere")}, "cannot open directory " + dir.file("nowhere")},
+        {{"batch-clear", dir.path().string(), nodir}, "cannot create directory " + nodir},
+        {{"set", missing, "-o", out, "--title", "x"}, "cannot open " + missing},
+        {{"set", good, "-o", out, "--json", "[]"}, "invalid JSON object for vellix_write_full"},
+        {{"set", good, "-o", out, "--json", "{\"Title\":\"x\"}"}, "no recognised fields in the JSON object"},
+        {{"set", good, "-o", out, "--creation-date", "15/01/2024"}, "bad date for CreationDate: 15/01/2024"},
+        {{"set-xmp", good, "-o", out, "-p", "title=x"}, "invalid XMP property key (ns:Local required)"},
+        {{"set-xmp", good, "-o", out, "--json", "{}"}, "XMP JSON is empty"},
+        {{"clear", enc, "-o", out}, "encrypted PDFs are not supported: " + enc},
+        {{"clear-xmp", text, "-o", out}, "no PDF objects found \xe2\x80\x94 not a PDF: " + text},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        run_result r = run_tool(c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "vellix: " + c.message + "\n");
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(fs::exists(out));
+    }
+    // The security summary reads encrypted files.
+    run_result r = run_tool({"security", enc});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\"encrypted\":true"), std::string::npos) << r.out;
+}
+
+TEST(CliTool, UsageErrorsExitTwo) {
+    TempDir dir;
+    const std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+    write_file(in, minimal_pdf(1, "<< /Title (T) >>"));
+    struct usage_case {
+        std::vector<std::string> args;
+        std::string first_line;
+    };
+    const usage_case cases[] = {
+        {{}, "vellix: no command given"},
+        {{"frobnicate"}, "vellix: unknown command 'frobnicate'"},
+        {{"--colour"}, "vellix: unknown option '--colour'"},
+        {{"help", "frobnicate"}, "vellix: unknown command 'frobnicate'"},
+        {{"info"}, "vellix: info: missing operand (expects FILE)"},
+        {{"info", in, in}, "vellix: info: unexpected operand '" + in + "'"},
+        {{"info", "--colour", in}, "vellix: info: unknown option '--colour'"},
+        {{"compare", in}, "vellix: compare: missing operand (expects FILE_A FILE_B)"},
+        {{"batch-clear", "--pretty", "a", "b"}, "vellix: batch-clear: unknown option '--pretty'"},
+        {{"set", in, "--title", "x"}, "vellix: set: give -o OUT or --in-place"},
+        {{"set", in, "-o", out, "--in-place", "--title", "x"}, "vellix: set: -o and --in-place exclude each other"},
+        {{"set", in, "-o", out}, "vellix: set: nothing to set (give a field option or --json)"},
+        {{"set", in, "-o", out, "--title", "x", "--json", "{}"},
+         "vellix: set: --json cannot be combined with field options"},
+        {{"set", in, "-o", out, "--title"}, "vellix: set: option '--title' needs a value"},
+        {{"set", in, "--in-place=1", "--title", "x"}, "vellix: set: option '--in-place' takes no value"},
+        {{"clear", in}, "vellix: clear: give -o OUT or --in-place"},
+        {{"set-xmp", in, "-o", out}, "vellix: set-xmp: nothing to set (give --prop KEY=VALUE or --json)"},
+        {{"set-xmp", in, "-o", out, "-p", "dc:title"}, "vellix: set-xmp: --prop needs KEY=VALUE, got 'dc:title'"},
+        {{"set-xmp", in, "-o", out, "-p", "a:b=c", "--json", "{}"},
+         "vellix: set-xmp: --json cannot be combined with --prop"},
+        {{"clear-xmp", in, "-o"}, "vellix: clear-xmp: option '-o' needs a value"},
+    };
+    const std::string before = read_file(in);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first_line);
+        run_result r = run_tool(c.args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), c.first_line);
+        EXPECT_NE(r.err.find("\nTry 'vellix "), std::string::npos);
+        EXPECT_FALSE(fs::exists(out));
+    }
+    EXPECT_EQ(read_file(in), before);
+}
+
+TEST(CliTool, HelpAndVersion) {
+    run_result top = run_tool({"--help"});
+    EXPECT_EQ(top.status, 0);
+    EXPECT_EQ(top.err, "");
+    EXPECT_EQ(top.out.rfind("Usage: vellix COMMAND", 0), 0u);
+    EXPECT_EQ(run_tool({"-h"}).out, top.out);
+    EXPECT_EQ(run_tool({"help"}).out, top.out);
+    const char* commands[] = {"info", "xmp",   "fonts",     "images", "bookmarks", "security",
+                              "analyze", "labels", "set", "clear", "set-xmp", "clear-xmp",
+                              "batch", "batch-clear", "compare"};
+    for (const char* c : commands) {
+        SCOPED_TRACE(c);
+        EXPECT_NE(top.out.find(std::string("\n  ") + c + " "), std::string::npos);
+        run_result h = run_tool({c, "--help"});
+        EXPECT_EQ(h.status, 0);
+        EXPECT_EQ(h.err, "");
+        EXPECT_EQ(h.out.rfind(std::string("Usage: vellix ") + c + " ", 0), 0u);
+        EXPECT_NE(h.out.find("  -h, --help"), std::string::npos);
+        // Help wins over everything else on the line, operands and bad options included.
+        EXPECT_EQ(run_tool({c, "--colour", "-h"}).out, h.out);
+        EXPECT_EQ(run_tool({"help", c}).out, h.out);
+    }
+    run_result v = run_tool({"--version"});
+    EXPECT_EQ(v.status, 0);
+    EXPECT_EQ(v.out, "vellix " VELLIX_PROJECT_VERSION "\n");
+    EXPECT_EQ(run_tool({"-V"}).out, v.out);
+}
+
+TEST(CliTool, SetUsesTheFourFieldWriterOrTheFullWriter) {
+    TempDir dir;
+    const std::string in = dir.file("in.pdf");
+    write_file(in, minimal_pdf(1, "<< /Title (Old) /Author (Ann) /Creator (C0) /Producer (P0) >>"));
+
+    // Title and keywords only: the four-field writer, NULL for the others.
+    const std::string four = dir.file("four.pdf"), four_ref = dir.file("four_ref.pdf");
+    run_result r = run_tool({"set", in, "-o", four, "--title", "New", "--keywords", "a, b"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+    ASSERT_EQ(vellix_write(in.c_str(), four_ref.c_str(), "New", nullptr, nullptr, "a, b"), 1);
+    EXPECT_EQ(mask_now(read_file(four)), mask_now(read_file(four_ref)));
+
+    // Any other field: the full writer with a JSON object of the given fields.
+    const std::string title = "caf\xc3\xa9 \"q\" \\ \ttab";
+    const std::string json = "{\"title\":\"caf\xc3\xa9 \\\"q\\\" \\\\ \\ttab\",\"creator\":\"Tool\","
+                             "\"creation_date\":\"2024-01-15\",\"mod_date\":\"2024-03-01T08:00:00\"}";
+    const std::string full = dir.file("full.pdf"), full_ref = dir.file("full_ref.pdf");
+    r = run_tool({"set", in, "--mod-date", "2024-03-01T08:00:00", "--creator", "Tool", "-o", full,
+                  "--creation-date=2024-01-15", "--title", title});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(vellix_write_full(in.c_str(), full_ref.c_str(), json.c_str()), 1) << vellix_last_error();
+    EXPECT_EQ(read_file(full), read_file(full_ref));
+    std::string info = text_or_null(vellix_read(full.c_str()));
+    EXPECT_NE(info.find("\"title\":\"caf\xc3\xa9 \\\"q\\\" \\\\ \\ttab\""), std::string::npos) << info;
+    EXPECT_NE(info.find("\"author\":\"Ann\""), std::string::npos) << info;
+    EXPECT_NE(info.find("\"creation_date\":\"2024-01-15\""), std::string::npos) << info;
+
+    // --json as an argument and from standard input: the same file.
+    const std::string j1 = dir.file("j1.pdf"), j2 = dir.file("j2.pdf");
+    r = run_tool({"set", in, "-o", j1, "--json", json});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(j1), read_file(full_ref));
+    r = run_tool({"set", in, "-o", j2, "--json", "-"}, json);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(j2), read_file(full_ref));
+
+    // clear: the library's file.
+    const std::string c = dir.file("c.pdf"), c_ref = dir.file("c_ref.pdf");
+    r = run_tool({"clear", in, "-o", c});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(vellix_clear(in.c_str(), c_ref.c_str()), 1);
+    EXPECT_EQ(read_file(c), read_file(c_ref));
+}
+
+TEST(CliTool, XmpWritersGiveTheLibrarysFiles) {
+    TempDir dir;
+    const std::string in = dir.file("in.pdf");
+    write_file(in, read_file(SAMPLE));
+    const std::string json =
+        "{\"dc:title\":\"R\xc3\xa9sum\xc3\xa9 & <co>\",\"dc:subject\":\"a, b\",\"xmp:ModifyDate\":\"2024-01-01T00:00:00Z\"}";
+    const std::string ref = dir.file("ref.pdf");
+    ASSERT_EQ(vellix_write_xmp(in.c_str(), ref.c_str(), json.c_str()), 1) << vellix_last_error();
+
+    const std::string p = dir.file("p.pdf"), j = dir.file("j.pdf");
+    run_result r = run_tool({"set-xmp", in, "-o", p, "-p", "dc:title=R\xc3\xa9sum\xc3\xa9 & <co>", "--prop",
+                             "dc:subject=a, b", "-pxmp:ModifyDate=2024-01-01T00:00:00Z"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(mask_now(read_file(p)), mask_now(read_file(ref)));
+    r = run_tool({"set-xmp", in, "--json", json, "-o", j});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(mask_now(read_file(j)), mask_now(read_file(ref)));
+    run_result x = run_tool({"xmp", p});
+    EXPECT_NE(x.out.find("\"dc:title\":\"R\xc3\xa9sum\xc3\xa9 & <co>\""), std::string::npos) << x.out;
+
+    const std::string c = dir.file("c.pdf"), c_ref = dir.file("c_ref.pdf");
+    r = run_tool({"clear-xmp", in, "-o", c});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(vellix_clear_xmp(in.c_str(), c_ref.c_str()), 1);
+    EXPECT_EQ(mask_now(read_file(c)), mask_now(read_file(c_ref)));
+    EXPECT_EQ(read_file(c).find("dc:title"), std::string::npos);
+}
+
+TEST(CliTool, InPlaceReplacesTheFileOnlyWhenTheWriteSucceeds) {
+    TempDir dir;
+    const std::string f = dir.file("doc.pdf");
+    write_file(f, read_file(SAMPLE));
+    const std::string original = read_file(f);
+
+    const std::vector<std::vector<std::string>> failing = {
+        {"set", f, "--in-place", "--creation-date", "15/01/2024"},
+        {"set", f, "--in-place", "--json", "{\"mod_date\":\"2024-13-01\"}"},
+        {"set-xmp", f, "--in-place", "-p", "bad key=x"},
+    };
+    for (const auto& args : failing) {
+        run_result r = run_tool(args);
+        EXPECT_EQ(r.status, 1) << args[3];
+        EXPECT_EQ(r.err.rfind("vellix: ", 0), 0u);
+        EXPECT_EQ(read_file(f), original) << args[3];
+    }
+
+    run_result r = run_tool({"set", f, "--in-place", "--title", "Replaced"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(text_or_null(vellix_read(f.c_str())).find("\"title\":\"Replaced\""), std::string::npos);
+    r = run_tool({"clear-xmp", "--in-place", f});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(text_or_null(vellix_read_xmp(f.c_str())).find("\"dc:title\":\"\""), std::string::npos);
+    // Nothing but the file itself is left in the directory.
+    int entries = 0;
+    for (const auto& e : fs::directory_iterator(dir.path())) {
+        (void)e;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1);
+}
+
+TEST(CliTool, AFailedWriteToStandardOutputIsReported) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    run_result r = run_tool({"info", SAMPLE}, "", "/dev/full");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vellix: cannot write to standard output\n");
+}
+
+}  // namespace
+
+#endif  // VELLIX_CLI_PATH
