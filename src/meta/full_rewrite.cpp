@@ -121,33 +121,48 @@ cstr info_text_from_fields(const pdf_doc& doc, const char* const* fields, bool* 
 
 }  // namespace
 
+// The text is kept as a gap buffer: t[0, g) is the text before the search
+// position, t[h, n) the text from it on, and the bytes between are removed.
+// Each byte crosses the gap forward once; after a removal the gap moves back
+// only over the few bytes whose meaning the removal may change.
 void dict_remove_metadata_ref(char* text, int32_t* len) {
     uint8_t* t = reinterpret_cast<uint8_t*>(text);
-    int32_t n = *len;
+    int32_t n = *len, g = 0, h = 0;
+    auto forward = [&](int32_t k) {
+        std::memmove(t + g, t + h, static_cast<size_t>(k));
+        g += k;
+        h += k;
+    };
+    auto backward = [&](int32_t k) {
+        std::memmove(t + h - k, t + g - k, static_cast<size_t>(k));
+        g -= k;
+        h -= k;
+    };
     std::vector<pending_key> kept;
-    int32_t from = 0;
     for (;;) {
-        int32_t p = find_name(t, n, from, n, "Metadata");
-        if (p < 0) break;
+        int32_t q = find_name(t + h, n - h, 0, n - h, "Metadata");
+        if (q < 0) break;
+        forward(q);
         int32_t reach = 0;
-        int32_t e = metadata_ref_end(t, n, p, &reach);
+        int32_t e = metadata_ref_end(t + h, n - h, 0, &reach);
         if (e < 0) {
-            kept.push_back({p, reach});
-            from = p + 1;
+            kept.push_back({g, g + reach});
+            forward(1);
             continue;
         }
-        std::memmove(t + p, t + e, static_cast<size_t>(n - e));
-        n -= e - p;
-        t[n] = 0;
+        h += e;  // drop the key and its reference
         // Closing the gap at p can complete a key that ends just before it, or
         // give a reference to a key whose test read up to p: look at those again.
-        from = std::max(0, p - METADATA_KEY_LEN);
+        int32_t p = g, from = std::max(0, p - METADATA_KEY_LEN);
         while (!kept.empty() && (kept.back().pos >= from || kept.back().reach >= p)) {
             from = std::min(from, kept.back().pos);
             kept.pop_back();
         }
+        backward(p - from);
     }
-    *len = n;
+    forward(n - h);
+    t[g] = 0;
+    *len = g;
 }
 
 int doc_write2(const pdf_doc& doc, const char* out_path, int info_flag, int xmp_mode, const char* packet,
