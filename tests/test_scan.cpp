@@ -388,6 +388,10 @@ TEST(Scan, ObjTypeOfFileRows) {
         {"<< /Type 5 /Type /Page >>", 1},        // the first /Type has no name: look further
         {"<< /Type /Font /Type /Pages >>", 2},
         {"<< /Type /PageLabel /Type /Page >>", 0},  // a longer word ends the search
+        // After a /Type that is not a page the search resumes with a fresh
+        // depth count, so a dictionary one level down is then searched.
+        {"<< /Type /Catalog /X << /Type /Page >> >>", 1},
+        {"<< /X << /Type /Page >> >>", 0},
         {"<< /Type /Page", 1},                   // value reaches the end of the text
         {"<< /Type /Pages", 2},
         {"<< /Type /Pag", 0},
