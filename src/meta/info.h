@@ -16,7 +16,7 @@ constexpr int INFO_FIELD_COUNT = 8;
 // same table as KEYS.
 extern const char* const INFO_KEYS[INFO_FIELD_COUNT];
 extern const char* const KEYS[INFO_FIELD_COUNT];
-inline const char* const* const FIELDS = KEYS;
+inline constexpr auto& FIELDS = KEYS;
 
 // Index of the field in the tables above.
 enum info_field : int {
