@@ -82,8 +82,31 @@ std::vector<obj_entry> select_fallback(const pdf_doc& doc, const std::vector<boo
     return kept;
 }
 
-// Keeps one row per object number: the last direct row, else the last row
-// taken from an object stream. Containers and numbers above 8388607 go.
+// winner[num] after a pass in table order: 1 + k for the last direct row k,
+// else -(1 + k) for the last compressed row k, or 0. A direct row overwrites
+// anything, a compressed row only another compressed one, so a row is kept
+// when it is its number's winner. The zero-filled block keeps a sparse
+// numbering cheap: untouched pages are never materialised.
+std::unique_ptr<int32_t, free_deleter> select_winners(const pdf_doc& doc, const std::vector<bool>& container,
+                                                      int32_t high) {
+    std::unique_ptr<int32_t, free_deleter> winner(
+        static_cast<int32_t*>(std::calloc(static_cast<size_t>(high) + 1, sizeof(int32_t))));
+    if (!winner) throw std::bad_alloc();
+    int32_t* w = winner.get();
+    for (size_t k = 0; k < doc.objs.size(); ++k) {
+        const obj_entry& e = doc.objs[k];
+        if (e.num > MAX_OBJ_NUM || container[k]) continue;
+        int32_t id = static_cast<int32_t>(k) + 1;
+        if (!e.in_objstm)
+            w[e.num] = id;
+        else if (w[e.num] <= 0)
+            w[e.num] = -id;
+    }
+    return winner;
+}
+
+}  // namespace
+
 void doc_select(pdf_doc* doc) {
     std::vector<bool> container(doc->objs.size());
     int32_t high = 0;
@@ -94,22 +117,13 @@ void doc_select(pdf_doc* doc) {
     }
     std::vector<obj_entry> kept;
     try {
-        std::vector<int32_t> direct(static_cast<size_t>(high) + 1, -1);
-        std::vector<int32_t> compressed(static_cast<size_t>(high) + 1, -1);
+        auto winner = select_winners(*doc, container, high);
         for (size_t k = 0; k < doc->objs.size(); ++k) {
             const obj_entry& e = doc->objs[k];
-            if (e.num > MAX_OBJ_NUM) continue;
-            if (e.in_objstm)
-                compressed[e.num] = static_cast<int32_t>(k);
-            else if (!container[k])
-                direct[e.num] = static_cast<int32_t>(k);
-        }
-        for (size_t k = 0; k < doc->objs.size(); ++k) {
-            const obj_entry& e = doc->objs[k];
-            if (e.num > MAX_OBJ_NUM) continue;
-            bool keep = e.in_objstm ? direct[e.num] == -1 && compressed[e.num] == static_cast<int32_t>(k)
-                                    : direct[e.num] == static_cast<int32_t>(k) && !container[k];
-            if (keep) vec_push(kept, e);
+            if (e.num > MAX_OBJ_NUM || container[k]) continue;
+            int32_t w = winner.get()[e.num];
+            int32_t id = static_cast<int32_t>(k) + 1;
+            if (w == id || w == -id) vec_push(kept, e);
         }
     } catch (const std::bad_alloc&) {
         kept = select_fallback(*doc, container);
@@ -119,13 +133,20 @@ void doc_select(pdf_doc* doc) {
     for (const obj_entry& e : doc->objs) doc->max_obj = std::max(doc->max_obj, e.num);
 }
 
-// Object number -> first row, for doc_find.
-void doc_build_index(pdf_doc* doc) {
-    doc->by_num.assign(static_cast<size_t>(doc->max_obj) + 1, -1);
+namespace {
+
+// Object number -> first row, for doc_find. -1 when there is no memory for it.
+int doc_build_index(pdf_doc* doc) {
+    size_t n = static_cast<size_t>(doc->max_obj) + 1;
+    doc->by_num.reset(static_cast<int32_t*>(std::calloc(n, sizeof(int32_t))));
+    if (!doc->by_num) return -1;
+    doc->by_num_len = static_cast<int32_t>(n);
+    int32_t* idx = doc->by_num.get();
     for (size_t k = 0; k < doc->objs.size(); ++k) {
-        int32_t& slot = doc->by_num[doc->objs[k].num];
-        if (slot < 0) slot = static_cast<int32_t>(k);
+        int32_t& slot = idx[doc->objs[k].num];
+        if (slot == 0) slot = static_cast<int32_t>(k) + 1;
     }
+    return 0;
 }
 
 // Every position of a key /Catalog whose next byte, if any, ends the name.
@@ -246,7 +267,7 @@ int doc_load_ex(const char* path, pdf_doc* doc, int allow_encrypted) {
     scan_objects(doc);
     objstm_expand(doc);
     doc_select(doc);
-    doc_build_index(doc);
+    if (doc_build_index(doc) != 0) return set_error("out of memory"), -1;
     if (doc->objs.empty()) return set_error("no PDF objects found \xE2\x80\x94 not a PDF: %s", path), -1;
     if (doc->encrypted == 1) {
         if (!allow_encrypted) return set_error("encrypted PDFs are not supported: %s", path), -1;
@@ -263,9 +284,9 @@ void doc_free(pdf_doc* doc) {
 }
 
 const obj_entry* doc_find(const pdf_doc& doc, int32_t num) {
-    if (num < 0 || static_cast<size_t>(num) >= doc.by_num.size()) return nullptr;
-    int32_t k = doc.by_num[num];
-    return k >= 0 ? &doc.objs[k] : nullptr;
+    if (num < 0 || num >= doc.by_num_len) return nullptr;
+    int32_t k = doc.by_num.get()[num];
+    return k > 0 ? &doc.objs[static_cast<size_t>(k) - 1] : nullptr;
 }
 
 dict_region doc_dict_span(const pdf_doc& doc, const obj_entry& e) {

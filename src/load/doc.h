@@ -54,9 +54,12 @@ struct pdf_doc {
     int32_t info = -1;
     int32_t max_obj = 0;
     int32_t pages_ok = 0;
-    // Object number -> index of its first row in objs (-1 when none); built
-    // after selection so lookups by number are constant time.
-    std::vector<int32_t> by_num;
+    // Object number -> 1 + index of its first row in objs (0 when none), for
+    // numbers 0 to by_num_len - 1; built after selection so lookups by number
+    // are constant time. Zero-filled on allocation, so the pages of a sparse
+    // numbering that are never written cost no memory.
+    std::unique_ptr<int32_t, free_deleter> by_num;
+    int32_t by_num_len = 0;
 };
 
 // 0 on success; -1 with a message in g_err. Previous contents of doc are discarded.

@@ -16,6 +16,11 @@ void trailer_read(pdf_doc* doc);
 // file order (scan_objects.cpp).
 void scan_objects(pdf_doc* doc);
 
+// Keeps one row per object number: the last direct row, else the last row
+// taken from an object stream; drops object stream containers and numbers
+// above 8388607, and sets doc->max_obj (doc.cpp).
+void doc_select(pdf_doc* doc);
+
 // Flattens the page tree below obj_num into *pages (pages.cpp). `visited`
 // holds doc.max_obj + 1 zeroed flags owned by the caller. Returns the number
 // of rows in *pages (>= 1) on success, 0 for a node without usable kids, -1

@@ -8,20 +8,19 @@
 
 namespace {
 
-// obj_type per object number, each computed at most once per walk (a page
-// listed many times would otherwise be classified again each time).
-struct type_cache {
-    const pdf_doc& doc;
-    std::vector<int8_t> known;  // -1: not yet classified
+// Per object number the walk keeps one byte of the caller's array: bit 0 is
+// the visited flag, bits 1-2 hold obj_type + 1 once the row is classified, so
+// a page listed many times is classified once.
+constexpr uint8_t VISITED = 1;
+constexpr int TYPE_SHIFT = 1;
+constexpr uint8_t TYPE_MASK = 3 << TYPE_SHIFT;
 
-    explicit type_cache(const pdf_doc& d) : doc(d), known(static_cast<size_t>(d.max_obj) + 1, -1) {}
-    int of(const obj_entry& e) {
-        if (e.num < 0 || static_cast<size_t>(e.num) >= known.size()) return obj_type(doc.data, doc.len, e);
-        int8_t& k = known[e.num];
-        if (k < 0) k = static_cast<int8_t>(obj_type(doc.data, doc.len, e));
-        return k;
-    }
-};
+int type_of(const pdf_doc& doc, const obj_entry& e, uint8_t* flags) {
+    if (e.num < 0 || e.num > doc.max_obj) return obj_type(doc.data, doc.len, e);
+    uint8_t& f = flags[e.num];
+    if (!(f & TYPE_MASK)) f = static_cast<uint8_t>(f | (obj_type(doc.data, doc.len, e) + 1) << TYPE_SHIFT);
+    return ((f & TYPE_MASK) >> TYPE_SHIFT) - 1;
+}
 
 // How many kids a node may list: a quarter of its text beyond a floor of 4096.
 int64_t kid_cap(const obj_entry& e) {
@@ -70,8 +69,8 @@ int read_kids(const pdf_doc& doc, const obj_entry& node, std::vector<int32_t>* k
 // Marks a page-tree node as entered; false when it was entered before.
 bool enter_node(const pdf_doc& doc, int32_t num, uint8_t* visited) {
     if (doc.max_obj < 0 || num < 0 || num > doc.max_obj) return true;
-    if (visited[num]) return false;
-    visited[num] = 1;
+    if (visited[num] & VISITED) return false;
+    visited[num] |= VISITED;
     return true;
 }
 
@@ -97,8 +96,7 @@ int resolve_pages(const pdf_doc& doc, int32_t obj_num, std::vector<page_entry>* 
     try {
         const obj_entry* top = doc_find(doc, obj_num);
         if (!top) return -1;
-        type_cache types(doc);
-        int t = types.of(*top);
+        int t = type_of(doc, *top, visited);
         if (t == 1) {
             pages->push_back({obj_num});
             return 1;
@@ -116,7 +114,7 @@ int resolve_pages(const pdf_doc& doc, int32_t obj_num, std::vector<page_entry>* 
             int32_t kid = f.kids[f.next++];
             const obj_entry* e = doc_find(doc, kid);
             if (!e) return -1;
-            int kt = types.of(*e);
+            int kt = type_of(doc, *e, visited);
             if (kt == 1) {
                 pages->push_back({kid});
             } else if (kt == 2) {
