@@ -1,5 +1,7 @@
 #include "meta/writer.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +22,16 @@ constexpr uint64_t XREF_ROW = 20;
 constexpr char HEADER[] = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
 constexpr char FREE_ROW[] = "0000000000 65535 f \n";
 
+// A large output buffer is touched once from end to end: huge pages save
+// most of the page faults of filling it. Only advice; failure is harmless.
+void advise_huge(char* p, uint64_t n) {
+    constexpr uintptr_t HUGE = uintptr_t(1) << 21;
+    if (n < 4 * HUGE) return;
+    uintptr_t lo = (reinterpret_cast<uintptr_t>(p) + HUGE - 1) & ~(HUGE - 1);
+    uintptr_t hi = (reinterpret_cast<uintptr_t>(p) + n) & ~(HUGE - 1);
+    if (hi > lo) madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);
+}
+
 // Appends to the output and remembers whether every append succeeded; after a
 // failure the buffer is emptied so that no partial file can be written.
 struct emitter {
@@ -32,8 +44,15 @@ struct emitter {
     void str(const char* s) { bytes(s, std::strlen(s)); }
     void num(long long v) {
         char tmp[24];
-        int n = std::snprintf(tmp, sizeof tmp, "%lld", v);
-        bytes(tmp, static_cast<uint64_t>(n));
+        char* e = tmp + sizeof tmp;
+        char* p = e;
+        unsigned long long u = v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+        do {
+            *--p = static_cast<char>('0' + u % 10);
+            u /= 10;
+        } while (u);
+        if (v < 0) *--p = '-';
+        bytes(p, static_cast<uint64_t>(e - p));
     }
     // Grows the storage to hold at least `total` bytes (plus the zero).
     void reserve(uint64_t total) {
@@ -47,6 +66,7 @@ struct emitter {
         if (!grown) return;  // buf_bytes will try its own growth later
         b->data = grown;
         b->cap = total + 1;
+        advise_huge(grown, b->cap);
     }
     void fail() {
         ok = false;
