@@ -35,6 +35,23 @@ decoded inflate_cap(const std::string& z, uint64_t cap) {
     return {rc, std::string(reinterpret_cast<char*>(buf.data()), n)};
 }
 
+// inflate_measure must report what inflate_decompress gives with a capacity
+// of `cap`: the same result, and the same length on success; a limit one
+// byte below that length must fail.
+void expect_measure_agrees(const std::string& z, const decoded& full, const std::string& what) {
+    static std::vector<uint8_t> scratch(INFLATE_MEASURE_SCRATCH);
+    uint64_t n = 777;
+    int rc = inflate_measure(u8(z), z.size(), 1ull << 30, scratch.data(), &n);
+    ASSERT_EQ(rc, full.rc) << what;
+    ASSERT_EQ(n, full.rc == 0 ? full.out.size() : 0) << what;
+    if (rc == 0) {
+        EXPECT_EQ(inflate_measure(u8(z), z.size(), n, scratch.data(), &n), 0) << what;
+        if (n > 0) {
+            EXPECT_EQ(inflate_measure(u8(z), z.size(), n - 1, scratch.data(), &n), -1) << what;
+        }
+    }
+}
+
 // zlib's verdict on the DEFLATE data after the two header bytes (raw mode, so
 // neither the header check bits nor the checksum are involved).
 enum class zverdict { end, data_error, needs_input };
@@ -248,7 +265,18 @@ TEST(InflateDiff, LargeStreams) {
     for (const big& c : CASES) {
         std::string data = c.gen(c.size, rng);
         std::string z = zlib_compress(data, c.level, c.strategy);
-        expect_round_trip(z, data, "size " + std::to_string(c.size) + " level " + std::to_string(c.level));
+        std::string what = "size " + std::to_string(c.size) + " level " + std::to_string(c.level);
+        expect_round_trip(z, data, what);
+        // The measuring decoder slides its window many times over these.
+        expect_measure_agrees(z, {0, data}, what);
+        // Damage late in the stream: the invalid point is found after the
+        // window has slid, at the same output length in both modes.
+        for (int k = 0; k < 4; ++k) {
+            std::string bad = z;
+            size_t pos = bad.size() / 2 + rng() % (bad.size() / 2 - 4);
+            bad[pos] = static_cast<char>(bad[pos] ^ (1 << (rng() % 8)));
+            expect_measure_agrees(bad, inflate_cap(bad, data.size() + (1u << 20)), what + " damaged");
+        }
     }
 }
 
@@ -331,6 +359,7 @@ TEST(InflateCorruption, AgreesWithZlib) {
         zresult ref = zlib_raw(z, cap);
         decoded d = inflate_cap(z, cap);
         ++verdicts[static_cast<int>(ref.verdict)];
+        expect_measure_agrees(z, d, "round " + std::to_string(round));
         if (ref.verdict == zverdict::needs_input) {
             ASSERT_EQ(d.rc, -1) << "round " << round;
         } else {
@@ -358,6 +387,7 @@ TEST(InflateCorruption, ArbitraryBytesAfterAValidHeader) {
             ASSERT_EQ(d.rc, 0) << "round " << round;
             ASSERT_TRUE(d.out == ref.out) << "round " << round;
         }
+        expect_measure_agrees(z, d, "round " + std::to_string(round));
         // The same bytes with a small capacity never write past it.
         decoded small = inflate_cap(z, rng() % 64);
         EXPECT_TRUE(small.rc == -1 || small.rc == 0);
@@ -394,6 +424,12 @@ TEST(InflateInterface, HeaderChecks) {
     }
     uint8_t dst[8];
     EXPECT_EQ(inflate_decompress(u8(good), good.size(), dst, sizeof dst, nullptr), -1);
+    std::vector<uint8_t> scratch(INFLATE_MEASURE_SCRATCH);
+    for (const header_case& c : CASES) {
+        uint64_t n = 1;
+        EXPECT_EQ(inflate_measure(u8(c.z), c.z.size(), 100, scratch.data(), &n), c.rc);
+        EXPECT_EQ(n, c.rc == 0 ? 5u : 0u);
+    }
 }
 
 TEST(InflateInterface, CapacityLimits) {

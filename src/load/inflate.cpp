@@ -7,6 +7,10 @@
 // is filled byte by byte and padded with zero bits, and every result other
 // than a failure first checks that no padding bit was consumed, so a stream
 // that needs a bit beyond its end is always reported as ending early.
+//
+// The same decoder also runs in a measuring mode (inflate_measure): its output
+// buffer is then a sliding window that keeps the last 32 KiB, so the decoded
+// length of a stream is learnt without storing the whole output.
 #include "load/inflate.h"
 
 #include <cstddef>
@@ -217,6 +221,8 @@ inline void copy_match_exact(uint8_t* out, size_t dist, size_t len) {
     }
 }
 
+constexpr size_t WINDOW = 32768;
+
 struct inflater {
     const uint8_t* in;
     const uint8_t* in_end;
@@ -226,8 +232,25 @@ struct inflater {
     uint64_t buf = 0;
     unsigned cnt = 0;  // valid bits in buf
     unsigned pad = 0;  // zero bits added past the end of the input
+    // Measuring mode: bytes moved out of the window, and the output length
+    // beyond which decoding gives up.
+    bool sliding = false;
+    uint64_t flushed = 0;
+    uint64_t limit = 0;
 
     bool overrun() const { return cnt < pad; }
+    uint64_t produced() const { return flushed + static_cast<uint64_t>(out - dst); }
+    // Room for `need` more output bytes. In measuring mode the window slides
+    // (keeping the last 32 KiB, enough for every distance) instead of failing.
+    bool room(size_t need) {
+        if (static_cast<size_t>(out_end - out) >= need) return true;
+        if (!sliding || produced() > limit || static_cast<size_t>(out - dst) <= WINDOW) return false;
+        size_t shift = static_cast<size_t>(out - dst) - WINDOW;
+        std::memmove(dst, out - WINDOW, WINDOW);
+        flushed += shift;
+        out -= shift;
+        return static_cast<size_t>(out_end - out) >= need;
+    }
 
     void refill() {
         if (in_end - in >= 8) {
@@ -292,7 +315,7 @@ block_result inflater::stored() {
     in += 4;
     if (len != (~nlen & 0xFFFFu)) return BLOCK_INVALID;
     if (static_cast<size_t>(in_end - in) < len) return BLOCK_FAIL;
-    if (static_cast<size_t>(out_end - out) < len) return BLOCK_FAIL;
+    if (!room(len)) return BLOCK_FAIL;
     if (len) {
         std::memcpy(out, in, len);
         out += len;
@@ -388,83 +411,92 @@ block_result inflater::codes(const uint32_t* lit, const uint32_t* dist) {
         return v;
     };
 
-    // Fast loop: all bits come from real input and the output has room, so
-    // nothing is checked but the codes themselves.
-    while (in_end - ip >= FAST_IN && out_end - op >= FAST_OUT) {
-        b |= load64le(ip) << n;
-        ip += (63 - n) >> 3;
-        n |= 56;
-        uint32_t e = lookup(lit, LIT_MASK, LIT_ROOT);
-        if (e & E_LIT) {
-            b >>= e & 0xFF;
-            n -= e & 0xFF;
-            *op++ = static_cast<uint8_t>(e >> 16);
-            e = lookup(lit, LIT_MASK, LIT_ROOT);
+    for (;;) {
+        // Fast loop: all bits come from real input and the output has room,
+        // so nothing is checked but the codes themselves.
+        while (in_end - ip >= FAST_IN && out_end - op >= FAST_OUT) {
+            b |= load64le(ip) << n;
+            ip += (63 - n) >> 3;
+            n |= 56;
+            uint32_t e = lookup(lit, LIT_MASK, LIT_ROOT);
             if (e & E_LIT) {
                 b >>= e & 0xFF;
                 n -= e & 0xFF;
                 *op++ = static_cast<uint8_t>(e >> 16);
-                continue;
+                e = lookup(lit, LIT_MASK, LIT_ROOT);
+                if (e & E_LIT) {
+                    b >>= e & 0xFF;
+                    n -= e & 0xFF;
+                    *op++ = static_cast<uint8_t>(e >> 16);
+                    continue;
+                }
+                b |= load64le(ip) << n;
+                ip += (63 - n) >> 3;
+                n |= 56;
             }
-            b |= load64le(ip) << n;
-            ip += (63 - n) >> 3;
-            n |= 56;
+            if (e & E_SPECIAL) {
+                b >>= e & 0xFF;
+                n -= e & 0xFF;
+                buf = b, cnt = n, in = ip, out = op;
+                return (e & E_EOB) ? BLOCK_END : BLOCK_INVALID;
+            }
+            size_t len = take(e);
+            e = lookup(dist, DIST_MASK, DIST_ROOT);
+            if (e & E_BAD) {
+                b >>= e & 0xFF;
+                n -= e & 0xFF;
+                buf = b, cnt = n, in = ip, out = op;
+                return BLOCK_INVALID;
+            }
+            size_t d = take(e);
+            if (d > static_cast<size_t>(op - dst)) {
+                buf = b, cnt = n, in = ip, out = op;
+                return BLOCK_INVALID;
+            }
+            copy_match_fast(op, d, len);
+            op += len;
         }
-        if (e & E_SPECIAL) {
-            b >>= e & 0xFF;
-            n -= e & 0xFF;
-            buf = b, cnt = n, in = ip, out = op;
-            return (e & E_EOB) ? BLOCK_END : BLOCK_INVALID;
+        buf = b, cnt = n, in = ip, out = op;
+        if (sliding && out_end - out < FAST_OUT) {
+            if (!room(FAST_OUT)) return BLOCK_FAIL;
+            op = out;
+            if (in_end - ip >= FAST_IN) continue;
         }
-        size_t len = take(e);
-        e = lookup(dist, DIST_MASK, DIST_ROOT);
-        if (e & E_BAD) {
-            b >>= e & 0xFF;
-            n -= e & 0xFF;
-            buf = b, cnt = n, in = ip, out = op;
-            return BLOCK_INVALID;
-        }
-        size_t d = take(e);
-        if (d > static_cast<size_t>(op - dst)) {
-            buf = b, cnt = n, in = ip, out = op;
-            return BLOCK_INVALID;
-        }
-        copy_match_fast(op, d, len);
-        op += len;
-    }
-    buf = b, cnt = n, in = ip, out = op;
 
-    // Careful loop near the end of the input or the output: one symbol at a
-    // time, with padding and capacity checks.
-    for (;;) {
+        // One symbol with care, near the end of the input or the output:
+        // padding and capacity are checked.
         refill();
         b = buf, n = cnt;
         uint32_t e = lookup(lit, LIT_MASK, LIT_ROOT);
         if (e & E_LIT) {
             buf = b >> (e & 0xFF), cnt = n - (e & 0xFF);
-            if (overrun() || out == out_end) return BLOCK_FAIL;
+            if (overrun() || !room(1)) return BLOCK_FAIL;
             *out++ = static_cast<uint8_t>(e >> 16);
-            continue;
-        }
-        if (e & E_SPECIAL) {
+        } else if (e & E_SPECIAL) {
             buf = b >> (e & 0xFF), cnt = n - (e & 0xFF);
             if (overrun()) return BLOCK_FAIL;
             return (e & E_EOB) ? BLOCK_END : BLOCK_INVALID;
+        } else {
+            size_t len = take(e);
+            e = lookup(dist, DIST_MASK, DIST_ROOT);
+            if (e & E_BAD) {
+                buf = b >> (e & 0xFF), cnt = n - (e & 0xFF);
+                return overrun() ? BLOCK_FAIL : BLOCK_INVALID;
+            }
+            size_t d = take(e);
+            buf = b, cnt = n;
+            if (overrun()) return BLOCK_FAIL;
+            if (d > static_cast<size_t>(out - dst)) return BLOCK_INVALID;
+            if (!room(len)) return BLOCK_FAIL;
+            copy_match_exact(out, d, len);
+            out += len;
         }
-        size_t len = take(e);
-        e = lookup(dist, DIST_MASK, DIST_ROOT);
-        if (e & E_BAD) {
-            buf = b >> (e & 0xFF), cnt = n - (e & 0xFF);
-            return overrun() ? BLOCK_FAIL : BLOCK_INVALID;
-        }
-        size_t d = take(e);
-        buf = b, cnt = n;
-        if (overrun()) return BLOCK_FAIL;
-        if (d > static_cast<size_t>(out - dst)) return BLOCK_INVALID;
-        if (len > static_cast<size_t>(out_end - out)) return BLOCK_FAIL;
-        copy_match_exact(out, d, len);
-        out += len;
+        b = buf, n = cnt, ip = in, op = out;
     }
+}
+
+bool header_refused(const uint8_t* src, uint64_t src_len) {
+    return !src || src_len < 2 || (src[0] & 0x0F) != 8 || (src[1] & 0x20) != 0;
 }
 
 }  // namespace
@@ -472,10 +504,21 @@ block_result inflater::codes(const uint32_t* lit, const uint32_t* dist) {
 int inflate_decompress(const uint8_t* src, uint64_t src_len, uint8_t* dst, uint64_t dst_cap, uint64_t* out_len) {
     if (!out_len) return -1;
     *out_len = 0;
-    if (!src || src_len < 2 || dst_cap > MAX_CAP || (!dst && dst_cap)) return -1;
-    if ((src[0] & 0x0F) != 8 || (src[1] & 0x20) != 0) return -1;
+    if (header_refused(src, src_len) || dst_cap > MAX_CAP || (!dst && dst_cap)) return -1;
     inflater st{src + 2, src + src_len, dst, dst, dst + dst_cap};
     if (st.run() == BLOCK_FAIL) return -1;
     *out_len = static_cast<uint64_t>(st.out - dst);
+    return 0;
+}
+
+int inflate_measure(const uint8_t* src, uint64_t src_len, uint64_t limit, uint8_t* scratch, uint64_t* out_len) {
+    if (!out_len) return -1;
+    *out_len = 0;
+    if (header_refused(src, src_len) || !scratch) return -1;
+    inflater st{src + 2, src + src_len, scratch, scratch, scratch + INFLATE_MEASURE_SCRATCH};
+    st.sliding = true;
+    st.limit = limit;
+    if (st.run() == BLOCK_FAIL || st.produced() > limit) return -1;
+    *out_len = st.produced();
     return 0;
 }
