@@ -85,16 +85,18 @@ int32_t key_int(const uint8_t* data, int32_t len, int32_t start, int32_t end, co
     return -1;
 }
 
-// Appends a row for every usable object of the decoded stream d.
-void add_rows(pdf_doc* doc, const decoded& d, int32_t count, int32_t first) {
+// Appends a row for every usable object of the decoded stream d; returns
+// the number of rows added.
+int32_t add_rows(pdf_doc* doc, const decoded& d, int32_t count, int32_t first) {
     std::vector<int32_t> nums(static_cast<size_t>(count)), offs(static_cast<size_t>(count));
     int32_t pos = 0;
     for (int32_t i = 0; i < count; ++i) {
         nums[i] = read_int_adv(d.data, d.len, &pos);
-        if (nums[i] < 0) return;
+        if (nums[i] < 0) return 0;
         offs[i] = read_int_adv(d.data, d.len, &pos);
-        if (offs[i] < 0) return;
+        if (offs[i] < 0) return 0;
     }
+    int32_t added = 0;
     for (int32_t i = 0; i < count; ++i) {
         const int64_t start = static_cast<int64_t>(first) + offs[i];
         const int64_t obj_len = i + 1 < count ? static_cast<int64_t>(offs[i + 1]) - offs[i] : d.len - start;
@@ -105,8 +107,11 @@ void add_rows(pdf_doc* doc, const decoded& d, int32_t count, int32_t first) {
         row.in_objstm = 1;
         row.objstm_text = d.data + start;
         row.objstm_len = static_cast<int32_t>(obj_len);
+        const size_t before = doc->objs.size();
         vec_push(doc->objs, row);
+        added += doc->objs.size() > before ? 1 : 0;
     }
+    return added;
 }
 
 // Expands the object stream of row e, when it is one.
@@ -127,11 +132,11 @@ void expand_one(pdf_doc* doc, const obj_entry& e) {
     if (first < 0) return;
 
     decoded d;
-    bool ok = find_name(data, len, e.dict_pos, r, "FlateDecode") >= 0
-                  ? decode_flate(doc, data + e.data_start, static_cast<uint64_t>(n), &d)
-                  : stored_data(doc, e, &d);
-    if (!ok || first > d.len) return;
-    add_rows(doc, d, count, first);
+    const bool flate = find_name(data, len, e.dict_pos, r, "FlateDecode") >= 0;
+    if (!(flate ? decode_flate(doc, data + e.data_start, static_cast<uint64_t>(n), &d) : stored_data(doc, e, &d)))
+        return;
+    // A decoded block that ends up holding no row is released as well.
+    if ((first > d.len || add_rows(doc, d, count, first) == 0) && flate) doc->arena.drop_last();
 }
 
 }  // namespace
