@@ -1,8 +1,7 @@
 # test_cli links the tool's parsing and formatting helpers, and runs the
-# tool itself once it is built.
+# tool itself.
 target_link_libraries(test_cli PRIVATE vellix_cli_core)
-if(TARGET vellix_tool)
-  add_dependencies(test_cli vellix_tool)
-  target_compile_definitions(test_cli PRIVATE VELLIX_CLI_PATH="$<TARGET_FILE:vellix_tool>")
-endif()
-target_compile_definitions(test_cli PRIVATE VELLIX_PROJECT_VERSION="${PROJECT_VERSION}")
+add_dependencies(test_cli vellix_tool)
+target_compile_definitions(test_cli PRIVATE
+  VELLIX_CLI_PATH="$<TARGET_FILE:vellix_tool>"
+  VELLIX_PROJECT_VERSION="${PROJECT_VERSION}")

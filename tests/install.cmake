@@ -25,7 +25,6 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
       -DINCLUDEDIR=${CMAKE_INSTALL_INCLUDEDIR}
       -DVERSION=${PROJECT_VERSION}
       -DMAJOR=${PROJECT_VERSION_MAJOR}
-      -DHAVE_TOOL=$<TARGET_EXISTS:vellix_tool>
       -DCC=${CMAKE_C_COMPILER}
       -DPKG_CONFIG=${VELLIX_PKG_CONFIG}
       "-DEXTRA_FLAGS=${_flags}"
@@ -86,15 +85,13 @@ if(NOT src_header STREQUAL inst_header)
 endif()
 
 # --- the tool runs from the prefix without any library path ----------------
-if(HAVE_TOOL)
-  set(tool ${prefix}/${BINDIR}/vellix)
-  run("installed vellix --version" ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${tool} --version)
-  if(NOT run_out STREQUAL "vellix ${VERSION}\n")
-    message(FATAL_ERROR "installed vellix --version printed: ${run_out}")
-  endif()
-  run("installed vellix info" ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${tool} info ${sample})
-  expect_sample_info("installed vellix info" "${run_out}")
+set(tool ${prefix}/${BINDIR}/vellix)
+run("installed vellix --version" ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${tool} --version)
+if(NOT run_out STREQUAL "vellix ${VERSION}\n")
+  message(FATAL_ERROR "installed vellix --version printed: ${run_out}")
 endif()
+run("installed vellix info" ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${tool} info ${sample})
+expect_sample_info("installed vellix info" "${run_out}")
 
 # --- a C program through pkg-config ------------------------------------------
 if(NOT PKG_CONFIG)

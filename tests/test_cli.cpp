@@ -1,8 +1,16 @@
 // The vellix command-line tool: its formatting and parsing helpers, and the
 // tool itself run as a process on fixtures and on the bundled sample.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +19,10 @@
 #include "core/json_flat.h"
 #include "flat_json.h"
 #include "pretty.h"
+#include "support/pdf_builder.h"
+#include "vellix.h"
+
+extern char** environ;
 
 namespace {
 
@@ -256,25 +268,7 @@ TEST(CliArgs, HelpIsSeenBeforeTheEndOfOptions) {
     EXPECT_FALSE(wants_help({"--helpful", "-hx"}));
 }
 
-}  // namespace
-
 // ---- the tool as a process ---------------------------------------------------
-#ifdef VELLIX_CLI_PATH
-
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <filesystem>
-
-#include "support/pdf_builder.h"
-#include "vellix.h"
-
-extern char** environ;
-
-namespace {
 
 namespace fs = std::filesystem;
 
@@ -758,5 +752,3 @@ TEST(CliTool, AFailedWriteToStandardOutputIsReported) {
 }
 
 }  // namespace
-
-#endif  // VELLIX_CLI_PATH
