@@ -96,6 +96,31 @@ TEST(XmpRead, ReportPacketFlateCompressed) {
     EXPECT_EQ(read_bytes(with_metadata(" /Filter [/FlateDecode]", zlib_compress(REPORT_PACKET))), REPORT_JSON);
 }
 
+TEST(XmpRead, LargeFlateStreams) {
+    // Stored (level 0) data keeps the stream long, so its decode bound is large.
+    std::string padded = REPORT_PACKET;
+    padded.insert(padded.rfind("<?xpacket end"), std::string(900000, ' ') + "\n");
+    std::string z = zlib_compress(padded, 0);
+    ASSERT_GT(z.size(), 800000u);
+    EXPECT_EQ(read_bytes(with_metadata(" /Filter /FlateDecode", z)), REPORT_JSON);
+    EXPECT_EQ(read_bytes(with_metadata(" /Filter /FlateDecode", z.substr(0, z.size() - 100000))), "<null>");
+    EXPECT_STREQ(vellix_last_error(), "failed to decode the XMP stream");
+    // A long stream that inflates beyond 16 x (L + 64) bytes: noise keeps it
+    // long, a run of blanks makes it too large.
+    std::string noise(1200000, ' ');
+    uint32_t x = 12345;
+    for (char& c : noise) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>('a' + (x >> 16) % 26);
+    }
+    std::string over = packet(noise + std::string(20000000, ' ') + "<pdf:Producer>P</pdf:Producer>\n");
+    std::string zo = zlib_compress(over, 9);
+    ASSERT_GT(zo.size(), 600000u);
+    ASSERT_GT(over.size(), 16 * (zo.size() + 64));
+    EXPECT_EQ(read_bytes(with_metadata(" /Filter /FlateDecode", zo)), "<null>");
+    EXPECT_STREQ(vellix_last_error(), "failed to decode the XMP stream");
+}
+
 TEST(XmpRead, UndecodableFlateStreams) {
     const std::string z = zlib_compress(REPORT_PACKET);
     struct row {

@@ -18,6 +18,7 @@ const char* const STD[] = {"dc:title",       "dc:creator",     "dc:description",
 
 constexpr uint32_t XMP_MAX_STREAM = 268435456;    // 256 MiB of stored data
 constexpr uint64_t INFLATE_MAX_CAP = 1073741824;  // the inflater refuses larger capacities
+constexpr uint64_t MEASURE_ABOVE = 8u << 20;       // larger bounds are measured, not allocated
 
 // The metadata stream named by the catalog's /Metadata entry, or null.
 const obj_entry* xmp_from_catalog(const pdf_doc& doc) {
@@ -70,10 +71,18 @@ bool xmp_decode_stream(const pdf_doc& doc, const obj_entry& e, xmp_packet* out) 
     // The output may grow to 16 times the stored size (plus a little).
     const uint64_t cap = 16 * (static_cast<uint64_t>(raw_len) + 64);
     if (cap > INFLATE_MAX_CAP) return false;
-    out->owned.reset(static_cast<uint8_t*>(std::malloc(cap)));
+    uint64_t size = cap;
+    if (cap > MEASURE_ABOVE) {
+        // Learn the decoded length first so the buffer fits the packet, not the bound.
+        std::unique_ptr<uint8_t, free_deleter> scratch(static_cast<uint8_t*>(std::malloc(INFLATE_MEASURE_SCRATCH)));
+        if (!scratch || inflate_measure(raw, raw_len, cap, scratch.get(), &size) != 0) return false;
+        if (size > cap) return false;
+        if (size == 0) size = 1;
+    }
+    out->owned.reset(static_cast<uint8_t*>(std::malloc(size)));
     if (!out->owned) return false;
     uint64_t got = 0;
-    if (inflate_decompress(raw, raw_len, out->owned.get(), cap, &got) != 0) return false;
+    if (inflate_decompress(raw, raw_len, out->owned.get(), size, &got) != 0) return false;
     out->bytes = out->owned.get();
     out->len = static_cast<int32_t>(got);
     return true;
