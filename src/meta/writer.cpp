@@ -272,6 +272,12 @@ int doc_emit(const pdf_doc& doc, const write_plan& plan, strbuf* outbuf) {
         emit_header_line(out, plan.meta_new_num, 0);
         emit_packet_stream(out, plan);
     }
+    if (plan.size_by_written) {
+        size_t s = offs.size();
+        while (s > 1 && offs[s - 1] < 0) --s;
+        offs.resize(s);
+        gens.resize(s);
+    }
     long long xref_at = static_cast<long long>(out.b->len);
     emit_xref(out, offs, gens);
     out.str("trailer\n<</Size ");
@@ -311,6 +317,7 @@ int doc_write_meta(const pdf_doc& doc, const char* out_path, int mode, const cha
     }
     bool has_info = doc.info >= 0 && doc_find(doc, doc.info) != nullptr;
     write_plan plan;
+    plan.size_by_written = true;
     cstr dict;
     if (mode == 1) {
         dict = build_info_dict(doc, title, author, subject, keywords);

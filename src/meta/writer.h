@@ -35,6 +35,11 @@ struct write_plan {
     int32_t cat_num = -1;
     const uint8_t* cat_text = nullptr;
     uint64_t cat_len = 0;
+
+    // The xref section covers the numbers up to the highest object written
+    // (Info rewrite) instead of up to the highest of the table and the new
+    // objects (full rewrite); they differ when the last object is left out.
+    bool size_by_written = false;
 };
 
 // Highest object number of the table (new objects are numbered above it).
