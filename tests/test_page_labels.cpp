@@ -72,6 +72,7 @@ TEST(PageLabels, ArrayForms) {
         {"[[0 << /P <41 2D> >>]]", "[" + range(0, "decimal", "A-", 1) + "]"},
         {"[[0 << /P (a\\(b\\)\\\\\"q\") >>]]", "[" + range(0, "decimal", "a(b)\\\\\\\"q\\\"", 1) + "]"},
         {"[[0 << /P 9 0 R >>]]", "[" + d0 + "]"},
+        {"[[0 << /P (a\\000b) >>]]", "[" + range(0, "decimal", "a", 1) + "]"},  // cut at the zero byte
         {"[[0 < /S /R >>]]", "[" + d0 + "]"},
         // A "]" inside the prefix closes the range early; what follows it is
         // read at the top level, where the next "]" ends the list.
