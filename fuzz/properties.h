@@ -1,0 +1,306 @@
+// The properties the fuzz targets check, shared with the regression test
+// (tests/test_fuzz_regressions.cpp) so that a saved input is checked exactly
+// as the fuzzer checked it. Each check returns "" or a description of the
+// first property that failed.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "load/inflate.h"
+#include "support/json_check.h"
+#include "support/pdf_builder.h"
+#include "vellix.h"
+
+#ifdef VELLIX_HAVE_ZLIB
+#include <zlib.h>
+#endif
+
+namespace fuzzprop {
+
+inline std::string write_bytes(const std::string& path, const uint8_t* data, size_t size) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return "cannot open " + path;
+    bool ok = !size || std::fwrite(data, 1, size, f) == size;
+    if (std::fclose(f) != 0) ok = false;
+    return ok ? "" : "cannot write " + path;
+}
+
+// A text export's result: valid JSON with the message empty, or NULL with a
+// non-empty message.
+inline std::string text_fault(const char* name, const char* text) {
+    const char* err = vellix_last_error();
+    if (!err) return std::string(name) + ": vellix_last_error gave NULL";
+    if (!text) return err[0] ? "" : std::string(name) + ": NULL without a message";
+    if (err[0]) return std::string(name) + ": result with message \"" + err + "\"";
+    std::string fault = json_fault(text);
+    if (!fault.empty()) return std::string(name) + ": invalid JSON (" + fault + "): " + std::string(text).substr(0, 2000);
+    return "";
+}
+
+// A writer's flag: 1 with the message empty, or 0 with a non-empty message.
+inline std::string flag_fault(const char* name, int rc) {
+    const char* err = vellix_last_error();
+    if (rc == 1) return err[0] ? std::string(name) + ": success with message \"" + err + "\"" : "";
+    if (rc == 0) return err[0] ? "" : std::string(name) + ": failure without a message";
+    return std::string(name) + ": flag " + std::to_string(rc);
+}
+
+// The page count of a vellix_read (or batch) result; -1 when it has none.
+// Quotes inside JSON strings are escaped, so the first match is the member.
+inline long pages_of(const char* json) {
+    const char* p = std::strstr(json, ",\"pages\":");
+    return p ? std::strtol(p + 9, nullptr, 10) : -1;
+}
+
+// (1) The bytes as the file `dir`/input.pdf (dir holds nothing else) through
+// every text export.
+inline std::string check_text_exports(const std::string& dir, const uint8_t* data, size_t size) {
+    const std::string in = dir + "/input.pdf";
+    std::string fault = write_bytes(in, data, size);
+    if (!fault.empty()) return fault;
+    const char* p = in.c_str();
+
+    const char* r = vellix_read(p);
+    if (!(fault = text_fault("vellix_read", r)).empty()) return fault;
+    const long pages = r ? pages_of(r) : -1;
+    if (r && pages < 0) return "vellix_read: no page count in " + std::string(r);
+
+    const std::pair<const char*, std::function<const char*()>> exports[] = {
+        {"vellix_read_xmp", [&] { return vellix_read_xmp(p); }},
+        {"vellix_fonts", [&] { return vellix_fonts(p); }},
+        {"vellix_images", [&] { return vellix_images(p); }},
+        {"vellix_bookmarks", [&] { return vellix_bookmarks(p); }},
+        {"vellix_security", [&] { return vellix_security(p); }},
+        {"vellix_analyze", [&] { return vellix_analyze(p); }},
+        {"vellix_page_labels", [&] { return vellix_page_labels(p); }},
+        {"vellix_compare", [&] { return vellix_compare(p, p); }},
+    };
+    for (const auto& [name, call] : exports)
+        if (!(fault = text_fault(name, call())).empty()) return fault;
+
+    // The batch read skips a file that does not load and keeps its message;
+    // otherwise it lists the file with the page count vellix_read gives.
+    const char* batch = nullptr;
+    int rc = vellix_batch_read(dir.c_str(), &batch);
+    if (rc != 1 || !batch) return "vellix_batch_read failed: " + std::string(vellix_last_error());
+    if (!(fault = json_fault(batch)).empty()) return "vellix_batch_read: invalid JSON (" + fault + "): " + batch;
+    const std::string err = vellix_last_error();
+    const std::string b = batch;
+    if (!r) {
+        if (b != "[]" || err.empty()) return "vellix_batch_read on a file that does not load: " + b + ", message \"" + err + "\"";
+    } else {
+        if (!err.empty()) return "vellix_batch_read: message \"" + err + "\" for a file that loads";
+        if (b.rfind("[{\"file\":\"input.pdf\",", 0) != 0 || pages_of(batch) != pages)
+            return "vellix_batch_read lists " + b + " for " + std::to_string(pages) + " pages";
+    }
+    return "";
+}
+
+// (2) The bytes as a file through each writer: whenever vellix_read accepts
+// the input, it accepts every written copy with the same page count.
+inline std::string check_writers(const std::string& dir, const uint8_t* data, size_t size) {
+    const std::string in = dir + "/input.pdf", out = dir + "/output.pdf";
+    std::string fault = write_bytes(in, data, size);
+    if (!fault.empty()) return fault;
+
+    const char* r = vellix_read(in.c_str());
+    if (!(fault = text_fault("vellix_read", r)).empty()) return fault;
+    const bool in_ok = r != nullptr;
+    const long in_pages = r ? pages_of(r) : -1;
+
+    const std::pair<const char*, std::function<int(const char*, const char*)>> writers[] = {
+        {"vellix_write", [](const char* i, const char* o) { return vellix_write(i, o, "T(1)", "A\\", nullptr, "k,l"); }},
+        {"vellix_clear", [](const char* i, const char* o) { return vellix_clear(i, o); }},
+        {"vellix_write_full",
+         [](const char* i, const char* o) {
+             return vellix_write_full(i, o, "{\"title\":\"T\",\"producer\":\"P\",\"creation_date\":\"2024-01-15\"}");
+         }},
+        {"vellix_write_xmp",
+         [](const char* i, const char* o) { return vellix_write_xmp(i, o, "{\"dc:title\":\"<x&y>\",\"pdf:Producer\":\"P\"}"); }},
+        {"vellix_clear_xmp", [](const char* i, const char* o) { return vellix_clear_xmp(i, o); }},
+    };
+    for (const auto& [name, run] : writers) {
+        std::remove(out.c_str());
+        int rc = run(in.c_str(), out.c_str());
+        if (!(fault = flag_fault(name, rc)).empty()) return fault;
+        if (rc != 1) continue;
+        // The writer loaded the input with the loader that vellix_read uses.
+        if (!in_ok) return std::string(name) + " succeeded on an input that vellix_read refuses";
+        const char* r2 = vellix_read(out.c_str());
+        if (!(fault = text_fault("vellix_read of the copy", r2)).empty()) return fault;
+        if (!r2) return std::string(name) + ": the copy does not read: " + vellix_last_error();
+        if (long n = pages_of(r2); n != in_pages)
+            return std::string(name) + ": " + std::to_string(in_pages) + " pages in the input, " + std::to_string(n) +
+                   " in the copy";
+    }
+    return "";
+}
+
+// The fixed document of check_json_args: two pages, an Info dictionary and
+// an uncompressed XMP stream.
+inline std::string json_args_fixture() {
+    const std::string xmp =
+        "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+        "<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
+        "<dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">Old</rdf:li></rdf:Alt></dc:title>"
+        "</rdf:Description></rdf:RDF></x:xmpmeta>\n<?xpacket end=\"w\"?>";
+    PdfBuilder b;
+    b.obj(1, "<< /Type /Catalog /Pages 2 0 R /Metadata 6 0 R >>");
+    b.obj(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>");
+    b.obj(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>");
+    b.obj(4, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>");
+    b.obj(5, "<< /Title (Old title) /Producer (P) /CreationDate (D:20200101000000Z) >>");
+    b.stream(6, "/Type /Metadata /Subtype /XML", xmp);
+    b.xref_trailer("/Size 7 /Root 1 0 R /Info 5 0 R");
+    return b.bytes();
+}
+
+// (3) The bytes (up to a first zero byte) as the JSON text of
+// vellix_write_full and vellix_write_xmp on the file `fixture`, written by
+// json_args_fixture: flag and message agree, and an accepted text gives a
+// copy that reads with two pages (and, for XMP, whose packet reads).
+inline std::string check_json_args(const std::string& fixture, const std::string& out, const uint8_t* data, size_t size) {
+    const std::string json(reinterpret_cast<const char*>(data), size);
+    const std::pair<const char*, std::function<int()>> writers[] = {
+        {"vellix_write_full", [&] { return vellix_write_full(fixture.c_str(), out.c_str(), json.c_str()); }},
+        {"vellix_write_xmp", [&] { return vellix_write_xmp(fixture.c_str(), out.c_str(), json.c_str()); }},
+    };
+    std::string fault;
+    for (const auto& [name, run] : writers) {
+        std::remove(out.c_str());
+        int rc = run();
+        if (!(fault = flag_fault(name, rc)).empty()) return fault;
+        if (rc != 1) continue;
+        const char* r = vellix_read(out.c_str());
+        if (!(fault = text_fault("vellix_read of the copy", r)).empty()) return fault;
+        if (!r) return std::string(name) + ": the copy does not read: " + vellix_last_error();
+        if (pages_of(r) != 2) return std::string(name) + ": the copy has not 2 pages: " + r;
+        const char* x = vellix_read_xmp(out.c_str());
+        if (!(fault = text_fault("vellix_read_xmp of the copy", x)).empty()) return fault;
+        if (!x && std::strcmp(name, "vellix_write_xmp") == 0)
+            return std::string(name) + ": the packet written does not read: " + vellix_last_error();
+    }
+    return "";
+}
+
+#ifdef VELLIX_HAVE_ZLIB
+// An exactly sized heap block (none for size 0), so that any access beyond
+// the size handed to the decoder is caught by AddressSanitizer.
+struct heap_bytes {
+    std::unique_ptr<uint8_t[]> p;
+    size_t n;
+    explicit heap_bytes(size_t size) : p(size ? std::make_unique<uint8_t[]>(size) : nullptr), n(size) {}
+    heap_bytes(const uint8_t* src, size_t size) : heap_bytes(size) {
+        if (size) std::memcpy(p.get(), src, size);
+    }
+    uint8_t* data() const { return p.get(); }
+};
+
+inline bool zlib_deflate(const uint8_t* data, size_t size, int level, int strategy, int window, int mem, std::string* out) {
+    z_stream z{};
+    if (deflateInit2(&z, level, Z_DEFLATED, window, mem, strategy) != Z_OK) return false;
+    out->assign(deflateBound(&z, size) + 64, '\0');
+    z.next_in = const_cast<Bytef*>(data);
+    z.avail_in = static_cast<uInt>(size);
+    z.next_out = reinterpret_cast<Bytef*>(out->data());
+    z.avail_out = static_cast<uInt>(out->size());
+    bool ok = deflate(&z, Z_FINISH) == Z_STREAM_END;
+    out->resize(z.total_out);
+    deflateEnd(&z);
+    return ok;
+}
+
+// zlib's complete decoding of src within cap bytes, or false.
+inline bool zlib_inflate(const uint8_t* src, size_t n, size_t cap, std::string* out) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return false;
+    out->assign(cap + 1, '\0');
+    z.next_in = const_cast<Bytef*>(src);
+    z.avail_in = static_cast<uInt>(n);
+    z.next_out = reinterpret_cast<Bytef*>(out->data());
+    z.avail_out = static_cast<uInt>(out->size());
+    bool ok = inflate(&z, Z_FINISH) == Z_STREAM_END && z.total_out <= cap;
+    out->resize(z.total_out);
+    inflateEnd(&z);
+    return ok;
+}
+
+inline std::string outcome(int rc, uint64_t len) {
+    return "result " + std::to_string(rc) + ", length " + std::to_string(len);
+}
+
+// Round trip: zlib's compression of data (level, strategy, window and memory
+// level from b0 and b1) decodes back exactly at capacity size, and fails at
+// one byte less.
+inline std::string inflate_round_trip(uint8_t b0, uint8_t b1, const uint8_t* data, size_t size) {
+    const int level = (b0 >> 1) % 11 - 1;           // -1 .. 9
+    const int strategy = (b1 & 7) % 5;              // default, filtered, Huffman only, RLE, fixed
+    const int window = 9 + ((b1 >> 3) & 7) % 7;     // 9 .. 15
+    const int mem = 1 + (b1 >> 6) * 2 + (b0 >> 7);  // 1 .. 8
+    std::string z;
+    if (!zlib_deflate(data, size, level, strategy, window, mem, &z)) return "zlib compression failed";
+    heap_bytes src(reinterpret_cast<const uint8_t*>(z.data()), z.size());
+
+    heap_bytes dst(size);
+    uint64_t got = 99;
+    int rc = inflate_decompress(src.data(), src.n, dst.data(), size, &got);
+    if (rc != 0 || got != size) return "round trip of " + std::to_string(size) + " bytes gave " + outcome(rc, got);
+    if (size && std::memcmp(dst.data(), data, size) != 0) return "round trip gave other bytes";
+    if (size) {
+        heap_bytes small(size - 1);
+        got = 99;
+        rc = inflate_decompress(src.data(), src.n, small.data(), size - 1, &got);
+        if (rc != -1 || got != 0) return "capacity one short of " + std::to_string(size) + " gave " + outcome(rc, got);
+    }
+    return "";
+}
+
+// Arbitrary stream at capacity cap: one of the two documented outcomes; a
+// decoded length L comes again with the same bytes at capacity L; whatever
+// zlib decodes completely within cap decodes to the same bytes here.
+inline std::string inflate_arbitrary(uint64_t cap, const uint8_t* data, size_t size) {
+    heap_bytes src(data, size);
+    heap_bytes dst(cap);
+    uint64_t got = 99;
+    int rc = inflate_decompress(src.data(), size, dst.data(), cap, &got);
+    if (rc == -1) {
+        if (got != 0) return "result -1 with length " + std::to_string(got);
+    } else if (rc == 0) {
+        if (got > cap) return "length " + std::to_string(got) + " beyond capacity " + std::to_string(cap);
+        heap_bytes exact(got);
+        uint64_t again = 99;
+        int rc2 = inflate_decompress(src.data(), size, exact.data(), got, &again);
+        if (rc2 != 0 || again != got)
+            return "capacity " + std::to_string(got) + " (the length decoded at capacity " + std::to_string(cap) +
+                   ") gave " + outcome(rc2, again);
+        if (got && std::memcmp(exact.data(), dst.data(), got) != 0) return "the same length gave other bytes";
+    } else {
+        return "result " + std::to_string(rc);
+    }
+    std::string ref;
+    if (zlib_inflate(src.data(), size, cap, &ref)) {
+        if (rc != 0 || got != ref.size())
+            return "zlib decodes " + std::to_string(ref.size()) + " bytes; the decoder gave " + outcome(rc, got);
+        if (got && std::memcmp(ref.data(), dst.data(), got) != 0) return "zlib decodes other bytes";
+    }
+    return "";
+}
+
+// (4) First byte even: a round trip of the bytes after the second; odd: the
+// bytes after the third as a stream, at the capacity 8 * (bytes 1 and 2).
+inline std::string check_inflate(const uint8_t* data, size_t size) {
+    if (size < 3) return "";
+    if ((data[0] & 1) == 0) return inflate_round_trip(data[0], data[1], data + 2, size - 2);
+    const uint64_t cap = (static_cast<uint64_t>(data[1]) << 8 | data[2]) * 8;  // 0 .. 512 KiB
+    return inflate_arbitrary(cap, data + 3, size - 3);
+}
+#endif
+
+}  // namespace fuzzprop
