@@ -114,8 +114,11 @@ TEST(Loader, Failures) {
         EXPECT_EQ(l.rc, -1) << c.name;
         EXPECT_EQ(std::string(g_err), want) << c.name;
     }
-    pdf_doc d;
+}
+
+TEST(Loader, NullPath) {
     clear_error();
+    pdf_doc d;
     EXPECT_EQ(doc_load_ex(nullptr, &d, 0), -1);
     EXPECT_STREQ(g_err, "NULL path argument");
     doc_free(&d);
@@ -436,7 +439,7 @@ TEST(Loader, ManyObjectsLoadQuickly) {
     double t = seconds_since(t0);
     ASSERT_EQ(l.rc, 0);
     EXPECT_EQ(l.doc.objs.size(), 100000u);
-    EXPECT_LT(t, 1.0);
+    EXPECT_LT(t, 1.0 * TIME_SCALE);
 }
 
 namespace {

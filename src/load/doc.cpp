@@ -3,6 +3,8 @@
 #include "load/doc.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -241,7 +243,7 @@ int doc_finish(pdf_doc* doc) {
 }  // namespace
 
 uint8_t* arena::alloc(uint64_t size) noexcept {
-    if (size > SIZE_MAX) return nullptr;
+    if (size > static_cast<uint64_t>(PTRDIFF_MAX)) return nullptr;  // no such block can exist
     auto* p = static_cast<uint8_t*>(std::malloc(size ? static_cast<size_t>(size) : 1));
     if (!p) return nullptr;
     try {

@@ -18,3 +18,12 @@ inline pdf_doc doc_of(const std::string& s) {
     d.len = static_cast<int32_t>(s.size());
     return d;
 }
+
+// Time bounds in tests are set for optimised builds; sanitizer builds run
+// several times slower. The bounds stay far below what a quadratic step
+// would take on the same input.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr double TIME_SCALE = 6.0;
+#else
+constexpr double TIME_SCALE = 1.0;
+#endif
