@@ -76,6 +76,15 @@ TEST_F(Analyze, CrossReferenceStreamCountsAsStream) {
     EXPECT_EQ(run(put(b.bytes())), analyze_json(b.size(), 0, 0, xref_data, b.size() - xref_data, 1, 4));
 }
 
+TEST_F(Analyze, ObjectStreamBytesAreOverheadTheirObjectsCount) {
+    PdfBuilder b = pages_doc(1);
+    b.object_stream(10, {{4, "<< /Title (t) >>"}, {5, "<< /Type /Font >>"}, {6, "7"}});
+    b.stream(11, "/Type /Font", "FONT");
+    b.xref_trailer("/Size 12 /Root 1 0 R");
+    // Objects 1 to 3, 4 to 6 from the object stream, 11; not the container 10.
+    EXPECT_EQ(run(put(b.bytes())), analyze_json(b.size(), 4, 0, 0, b.size() - 4, 1, 7));
+}
+
 TEST_F(Analyze, UnresolvedPageTreeCountsNoPagesButAllObjects) {
     PdfBuilder b;
     b.obj(1, "<< /Type /Catalog /Pages 7 0 R >>");

@@ -386,6 +386,23 @@ TEST_F(ReadFile, XrefStreamUpdateOntoClassicFileKeepsTheNewerInfo) {
     EXPECT_NE(json.find("\"title\":\"newer\""), std::string::npos) << json;
 }
 
+TEST_F(ReadFile, InfoInsideAnObjectStream) {
+    PdfBuilder b = doc_with(1);
+    b.object_stream(10, {{4, "<< /Title (packed) /Keywords [(a) <62>] /Producer (p) >>"}, {5, "42"}});
+    b.xref_trailer("/Size 11 /Root 1 0 R /Info 4 0 R");
+    std::string json = read_json(put(b.bytes()));
+    EXPECT_EQ(json.substr(0, json.find(",\"creator\"")),
+              "{\"title\":\"packed\",\"author\":\"\",\"subject\":\"\",\"keywords\":\"a,b\"");
+}
+
+TEST_F(ReadFile, FallbackSearchReachesObjectStreams) {
+    PdfBuilder b = doc_with(1);
+    b.object_stream(10, {{4, "<< /Author (x) >>"}, {5, "<< /Author (inner) /Creator (c) >>"}});
+    b.xref_trailer("/Size 11 /Root 1 0 R");
+    std::string json = read_json(put(b.bytes()));
+    EXPECT_EQ(json.substr(0, json.find(",\"subject\"")), "{\"title\":\"\",\"author\":\"inner\"");
+}
+
 // --- failures and the result slot -------------------------------------------
 
 TEST_F(ReadFile, LoadFailuresGiveTheLoaderMessage) {
