@@ -219,5 +219,7 @@ int main(int argc, char** argv) {
         {"stream-empty", zlib_compress("", 6)},
     };
     for (const auto& [name, z] : streams) put(infl, name, std::string("\x01\x02\x00", 3) + z);
+    // 3 MiB of output at a capacity of 32 MiB: the measuring mode's window slides.
+    put(infl, "stream-long", "\x03\xff\xff" + zlib_compress(std::string(3 << 20, 'a') + text, 9));
     return 0;
 }

@@ -203,6 +203,13 @@ struct heap_bytes {
     uint8_t* data() const { return p.get(); }
 };
 
+// The same without clearing the block (for large output buffers).
+struct uninit_bytes {
+    std::unique_ptr<uint8_t[]> p;
+    explicit uninit_bytes(size_t size) : p(size ? std::make_unique_for_overwrite<uint8_t[]>(size) : nullptr) {}
+    uint8_t* data() const { return p.get(); }
+};
+
 inline bool zlib_deflate(const uint8_t* data, size_t size, int level, int strategy, int window, int mem, std::string* out) {
     z_stream z{};
     if (deflateInit2(&z, level, Z_DEFLATED, window, mem, strategy) != Z_OK) return false;
@@ -264,17 +271,19 @@ inline std::string inflate_round_trip(uint8_t b0, uint8_t b1, const uint8_t* dat
 
 // Arbitrary stream at capacity cap: one of the two documented outcomes; a
 // decoded length L comes again with the same bytes at capacity L; whatever
-// zlib decodes completely within cap decodes to the same bytes here.
+// zlib decodes completely within cap decodes to the same bytes here. The
+// measuring mode with limit cap agrees: it gives L when the decoder gives L
+// and fails when the decoder fails at cap.
 inline std::string inflate_arbitrary(uint64_t cap, const uint8_t* data, size_t size) {
     heap_bytes src(data, size);
-    heap_bytes dst(cap);
+    uninit_bytes dst(cap);
     uint64_t got = 99;
     int rc = inflate_decompress(src.data(), size, dst.data(), cap, &got);
     if (rc == -1) {
         if (got != 0) return "result -1 with length " + std::to_string(got);
     } else if (rc == 0) {
         if (got > cap) return "length " + std::to_string(got) + " beyond capacity " + std::to_string(cap);
-        heap_bytes exact(got);
+        uninit_bytes exact(got);
         uint64_t again = 99;
         int rc2 = inflate_decompress(src.data(), size, exact.data(), got, &again);
         if (rc2 != 0 || again != got)
@@ -284,21 +293,43 @@ inline std::string inflate_arbitrary(uint64_t cap, const uint8_t* data, size_t s
     } else {
         return "result " + std::to_string(rc);
     }
+
     std::string ref;
     if (zlib_inflate(src.data(), size, cap, &ref)) {
         if (rc != 0 || got != ref.size())
             return "zlib decodes " + std::to_string(ref.size()) + " bytes; the decoder gave " + outcome(rc, got);
         if (got && std::memcmp(ref.data(), dst.data(), got) != 0) return "zlib decodes other bytes";
     }
+
+    uninit_bytes scratch(INFLATE_MEASURE_SCRATCH);
+    uint64_t measured = 99;
+    int rm = inflate_measure(src.data(), size, cap, scratch.data(), &measured);
+    if (rm == -1) {
+        if (measured != 0) return "measuring: result -1 with length " + std::to_string(measured);
+        if (rc == 0) return "measuring with limit " + std::to_string(cap) + " failed; the decoder gave " + outcome(rc, got);
+    } else if (rm == 0) {
+        if (rc == 0 && measured != got)
+            return "measuring with limit " + std::to_string(cap) + " gave " + std::to_string(measured) + "; the decoder gave " +
+                   outcome(rc, got);
+        // A length within the limit is what the decoder gives at capacity cap.
+        if (rc != 0)
+            return "measuring with limit " + std::to_string(cap) + " gave " + std::to_string(measured) +
+                   "; the decoder gave " + outcome(rc, got);
+    } else {
+        return "measuring: result " + std::to_string(rm);
+    }
     return "";
 }
 
-// (4) First byte even: a round trip of the bytes after the second; odd: the
-// bytes after the third as a stream, at the capacity 8 * (bytes 1 and 2).
+// (4) First byte even: a round trip of the bytes after the second. Odd: the
+// bytes after the third as a stream, at the capacity 8 * (bytes 1 and 2),
+// times 64 when bit 1 of the first byte is set (up to 32 MiB, past the
+// measuring mode's window).
 inline std::string check_inflate(const uint8_t* data, size_t size) {
     if (size < 3) return "";
     if ((data[0] & 1) == 0) return inflate_round_trip(data[0], data[1], data + 2, size - 2);
-    const uint64_t cap = (static_cast<uint64_t>(data[1]) << 8 | data[2]) * 8;  // 0 .. 512 KiB
+    uint64_t cap = (static_cast<uint64_t>(data[1]) << 8 | data[2]) * 8;
+    if (data[0] & 2) cap *= 64;
     return inflate_arbitrary(cap, data + 3, size - 3);
 }
 #endif

@@ -1,0 +1,69 @@
+// Inputs the fuzz targets once failed on, checked by the same properties
+// (fuzz/properties.h): tests/fuzz_regressions/<target>/ holds one file per
+// case, named for what it broke.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "../fuzz/properties.h"
+#include "support/pdf_builder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<fs::path> cases(const char* target) {
+    std::vector<fs::path> files;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(fs::path(VELLIX_SOURCE_DIR) / "tests/fuzz_regressions" / target, ec))
+        if (e.is_regular_file()) files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+const uint8_t* bytes_of(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+
+}  // namespace
+
+TEST(FuzzRegressions, TextExports) {
+    TempDir tmp;
+    int n = 0;
+    for (const fs::path& f : cases("text_exports")) {
+        // A directory of its own per case: the batch read must see only the input.
+        fs::path dir = tmp.path() / std::to_string(n++);
+        fs::create_directory(dir);
+        std::string data = read_file(f);
+        EXPECT_EQ(fuzzprop::check_text_exports(dir.string(), bytes_of(data), data.size()), "") << f.filename();
+    }
+}
+
+TEST(FuzzRegressions, Writers) {
+    TempDir tmp;
+    for (const fs::path& f : cases("writers")) {
+        std::string data = read_file(f);
+        EXPECT_EQ(fuzzprop::check_writers(tmp.path().string(), bytes_of(data), data.size()), "") << f.filename();
+    }
+}
+
+TEST(FuzzRegressions, JsonArguments) {
+    TempDir tmp;
+    std::string fixture = tmp.file("fixture.pdf");
+    write_file(fixture, fuzzprop::json_args_fixture());
+    for (const fs::path& f : cases("json_args")) {
+        std::string data = read_file(f);
+        EXPECT_EQ(fuzzprop::check_json_args(fixture, tmp.file("out.pdf"), bytes_of(data), data.size()), "")
+            << f.filename();
+    }
+}
+
+#ifdef VELLIX_HAVE_ZLIB
+TEST(FuzzRegressions, Inflate) {
+    for (const fs::path& f : cases("inflate")) {
+        std::string data = read_file(f);
+        EXPECT_EQ(fuzzprop::check_inflate(bytes_of(data), data.size()), "") << f.filename();
+    }
+}
+#endif
