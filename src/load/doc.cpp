@@ -117,20 +117,23 @@ void doc_select(pdf_doc* doc) {
         container[k] = row_is_container(*doc, e);
         if (e.num <= MAX_OBJ_NUM) high = std::max(high, e.num);
     }
-    std::vector<obj_entry> kept;
     try {
+        // Kept rows move forward in place, keeping their order.
         auto winner = select_winners(*doc, container, high);
+        size_t w = 0;
         for (size_t k = 0; k < doc->objs.size(); ++k) {
             const obj_entry& e = doc->objs[k];
             if (e.num > MAX_OBJ_NUM || container[k]) continue;
-            int32_t w = winner.get()[e.num];
+            int32_t v = winner.get()[e.num];
             int32_t id = static_cast<int32_t>(k) + 1;
-            if (w == id || w == -id) vec_push(kept, e);
+            if (v != id && v != -id) continue;
+            if (w != k) doc->objs[w] = e;
+            ++w;
         }
+        doc->objs.resize(w);
     } catch (const std::bad_alloc&) {
-        kept = select_fallback(*doc, container);
+        doc->objs = select_fallback(*doc, container);
     }
-    doc->objs = std::move(kept);
     doc->max_obj = 0;
     for (const obj_entry& e : doc->objs) doc->max_obj = std::max(doc->max_obj, e.num);
 }

@@ -15,14 +15,56 @@ namespace {
 struct kw_index {
     std::vector<int32_t> hits;
 
-    kw_index(const uint8_t* d, int32_t len, const char* kw) {
-        for (int32_t p = find_kw(d, len, 0, kw); p >= 0; p = find_kw(d, len, p + 1, kw)) vec_push(hits, p);
-    }
     int32_t next_at(int32_t from) const {
         auto it = std::lower_bound(hits.begin(), hits.end(), std::max(from, 0));
         return it == hits.end() ? -1 : *it;
     }
 };
+
+// The whole-word "endstream" positions, gathered on first use: only streams
+// whose declared length does not fit need them.
+struct lazy_kw_index {
+    const uint8_t* d;
+    int32_t len;
+    const char* kw;
+    bool built = false;
+    kw_index idx{};
+
+    int32_t next_at(int32_t from) {
+        if (!built) {
+            built = true;
+            for (int32_t p = find_kw(d, len, 0, kw); p >= 0; p = find_kw(d, len, p + 1, kw)) idx.hits.push_back(p);
+        }
+        return idx.next_at(from);
+    }
+};
+
+// One pass over the file for the byte "j" (rare in text, unlike "o"): the
+// positions where the whole word "obj" may start a candidate, and every
+// whole-word "endobj".
+struct obj_keywords {
+    std::vector<int32_t> obj;
+    kw_index endobj;
+};
+
+obj_keywords find_obj_keywords(const uint8_t* d, int32_t len) {
+    obj_keywords k;
+    for (int32_t j = 2; j < len; ++j) {
+        const void* hit = std::memchr(d + j, 'j', static_cast<size_t>(len - j));
+        if (!hit) break;
+        j = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - d);
+        int32_t i = j - 2;
+        if (d[i] != 'o' || d[i + 1] != 'b') continue;
+        bool ends_word = i + 3 == len || !is_word(d[i + 3]);
+        if (!ends_word) continue;
+        if (i == 0 || !is_word(d[i - 1])) {
+            if (i + 4 <= len) k.obj.push_back(i);  // candidates stop 4 bytes before the end
+        } else if (i >= 3 && std::memcmp(d + i - 3, "end", 3) == 0 && (i == 3 || !is_word(d[i - 4]))) {
+            k.endobj.hits.push_back(i - 3);
+        }
+    }
+    return k;
+}
 
 // Reads "num gen" backwards from the byte before "obj" at i. Returns false
 // for anything that is not two white-space separated digit runs.
@@ -167,15 +209,26 @@ int32_t stream_data_start(const uint8_t* d, int32_t len, int32_t kw) {
 
 // The scan: one row per "obj" keyword preceded by an object and a generation
 // number. Streams get their data start here and their end later.
-void scan_candidates(pdf_doc* doc, const kw_index& endobj) {
+// Appends the candidate rows; returns the indexes of the stream rows.
+std::vector<size_t> scan_candidates(pdf_doc* doc, const obj_keywords& kws) {
+    std::vector<size_t> streams;
     const uint8_t* d = doc->data;
     int32_t len = doc->len;
     dict_closer closer(d, len);
-    for (int32_t i = 0; i + 4 <= len; ++i) {
-        const void* hit = std::memchr(d + i, 'o', static_cast<size_t>(len - 4 - i + 1));
-        if (!hit) break;
-        i = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - d);
-        if (!kw_at(d, i, len, "obj")) continue;
+    // The "endobj" searches start at increasing positions (each candidate's
+    // start lies beyond the previous one's dictionary start), so one cursor
+    // walks the list of "endobj" positions once.
+    const std::vector<int32_t>& ends = kws.endobj.hits;
+    size_t cursor = 0;
+    auto next_endobj = [&](int32_t from) {
+        while (cursor < ends.size() && ends[cursor] < from) ++cursor;
+        return cursor < ends.size() ? ends[cursor] : -1;
+    };
+    try {
+        doc->objs.reserve(doc->objs.size() + kws.obj.size());  // address space only until rows are written
+    } catch (const std::bad_alloc&) {
+    }
+    for (int32_t i : kws.obj) {
         obj_entry row;
         if (!read_header_back(d, i, &row)) continue;
         int32_t j = skip_ws(d, i + 3, len);
@@ -185,15 +238,18 @@ void scan_candidates(pdf_doc* doc, const kw_index& endobj) {
             if (row.stream_kw >= 0) {
                 row.has_stream = 1;
                 row.data_start = stream_data_start(d, len, row.stream_kw);
+                size_t before = doc->objs.size();
                 vec_push(doc->objs, row);
+                if (doc->objs.size() > before) streams.push_back(before);
                 continue;
             }
-            row.endobj_pos = endobj.next_at(j);
+            row.endobj_pos = next_endobj(j);
         } else {
-            row.endobj_pos = endobj.next_at(i + 3);
+            row.endobj_pos = next_endobj(i + 3);
         }
         if (row.endobj_pos >= 0) vec_push(doc->objs, row);
     }
+    return streams;
 }
 
 // First raw row for an object number, answered from a sorted copy of the table.
@@ -278,7 +334,7 @@ int32_t declared_length(const pdf_doc& doc, const obj_entry& row, num_index* num
 // data_end of a stream: the declared length when "endstream" follows it,
 // else the first "endstream" after the data start, without one end-of-line
 // marker; the file end when there is none.
-int32_t stream_data_end(const pdf_doc& doc, const obj_entry& row, int32_t length, const kw_index& endstream) {
+int32_t stream_data_end(const pdf_doc& doc, const obj_entry& row, int32_t length, lazy_kw_index* endstream) {
     const uint8_t* d = doc.data;
     int32_t len = doc.len;
     if (length >= 0 && static_cast<int64_t>(row.data_start) + length <= len) {
@@ -287,7 +343,7 @@ int32_t stream_data_end(const pdf_doc& doc, const obj_entry& row, int32_t length
         while (p < len && is_ascii_ws(d[p])) ++p;
         if (static_cast<int64_t>(p) + 9 <= len && std::memcmp(d + p, "endstream", 9) == 0) return e;
     }
-    int32_t f = endstream.next_at(row.data_start + 1);
+    int32_t f = endstream->next_at(row.data_start + 1);
     if (f < 0) return len;
     if (f - 1 >= 0 && d[f - 1] == '\n') {
         if (row.data_start < f - 1 && d[f - 2] == '\r') return f - 2;
@@ -297,13 +353,14 @@ int32_t stream_data_end(const pdf_doc& doc, const obj_entry& row, int32_t length
     return f;
 }
 
-void settle_streams(pdf_doc* doc, const kw_index& endobj) {
-    kw_index endstream(doc->data, doc->len, "endstream");
+// Settles the extent of every stream row (listed in `streams`, table order).
+void settle_streams(pdf_doc* doc, const std::vector<size_t>& streams, const kw_index& endobj) {
+    lazy_kw_index endstream{doc->data, doc->len, "endstream"};
     num_index nums;
-    for (obj_entry& row : doc->objs) {
-        if (!row.has_stream) continue;
+    for (size_t k : streams) {
+        obj_entry& row = doc->objs[k];
         int32_t length = declared_length(*doc, row, &nums);
-        row.data_end = std::max(stream_data_end(*doc, row, length, endstream), row.data_start);
+        row.data_end = std::max(stream_data_end(*doc, row, length, &endstream), row.data_start);
         row.stream_len = row.data_end - row.data_start;
         row.endobj_pos = endobj.next_at(row.data_end + 1);
     }
@@ -311,54 +368,65 @@ void settle_streams(pdf_doc* doc, const kw_index& endobj) {
 
 bool row_is_broken(const obj_entry& e) { return e.has_stream && e.endobj_pos < 0; }
 
-// Whether any collected range holds pos, by bisection over ranges sorted by
-// start whose second member is the running maximum of the ends.
-bool in_ranges(const std::vector<std::pair<int32_t, int32_t>>& ranges, int32_t pos) {
-    auto it = std::upper_bound(ranges.begin(), ranges.end(), pos,
-                               [](int32_t p, const std::pair<int32_t, int32_t>& r) { return p < r.first; });
-    return it != ranges.begin() && pos < std::prev(it)->second;
-}
-
 bool has_range(const obj_entry& e) { return e.has_stream && e.data_start >= 0 && e.data_start < e.data_end; }
 
-// Removes rows that lie inside stream data and streams without "endobj",
-// keeping the order of the rows that remain. Removed rows are marked with
-// num 0 first, so that their ranges still count while others are tested.
-void remove_false_rows(pdf_doc* doc) {
-    std::vector<obj_entry>& objs = doc->objs;
-    std::vector<std::pair<int32_t, int32_t>> ranges;  // (start, running maximum of the ends)
-    bool indexed = true;
-    try {
-        for (const obj_entry& e : objs)
-            if (has_range(e)) ranges.emplace_back(e.data_start, e.data_end);
-    } catch (...) {
-        indexed = false;
+// The data ranges of the streams sorted by start, each with the running
+// maximum of the ends up to it, so "inside some range" is one bisection.
+struct stream_ranges {
+    std::vector<std::pair<int32_t, int32_t>> r;  // (start, greatest end so far)
+
+    stream_ranges(const std::vector<obj_entry>& objs, const std::vector<size_t>& streams) {
+        for (size_t k : streams)
+            if (has_range(objs[k])) r.emplace_back(objs[k].data_start, objs[k].data_end);
+        std::sort(r.begin(), r.end());
+        for (size_t k = 1; k < r.size(); ++k) r[k].second = std::max(r[k].second, r[k - 1].second);
     }
-    if (indexed) {
-        std::sort(ranges.begin(), ranges.end());
-        for (size_t k = 1; k < ranges.size(); ++k) ranges[k].second = std::max(ranges[k].second, ranges[k - 1].second);
-        for (obj_entry& e : objs)
-            if (row_is_broken(e) || in_ranges(ranges, e.obj_pos)) e.num = 0;
-    } else {
-        // No memory for the ranges: compare with every stream directly.
+    bool holds(int32_t pos) const {
+        auto it = std::upper_bound(r.begin(), r.end(), pos,
+                                   [](int32_t p, const std::pair<int32_t, int32_t>& x) { return p < x.first; });
+        return it != r.begin() && pos < std::prev(it)->second;
+    }
+};
+
+// Removes rows that lie inside stream data and streams without "endobj",
+// keeping the order of the rows that remain. The ranges of removed rows
+// still count: they are all collected before any row moves.
+void remove_false_rows(pdf_doc* doc, const std::vector<size_t>& streams) {
+    std::vector<obj_entry>& objs = doc->objs;
+    size_t w = 0;
+    try {
+        stream_ranges ranges(objs, streams);
+        for (size_t k = 0; k < objs.size(); ++k) {
+            const obj_entry& e = objs[k];
+            if (row_is_broken(e) || ranges.holds(e.obj_pos)) continue;
+            if (w != k) objs[w] = e;
+            ++w;
+        }
+    } catch (const std::bad_alloc&) {
+        // No memory for the ranges: mark by comparing with every stream
+        // directly (num 0 = removed), then close the gaps.
         for (obj_entry& e : objs) {
             bool inside = false;
-            for (const obj_entry& s : objs)
+            for (size_t k : streams) {
+                const obj_entry& s = objs[k];
                 if (has_range(s) && s.data_start <= e.obj_pos && e.obj_pos < s.data_end) inside = true;
+            }
             if (row_is_broken(e) || inside) e.num = 0;
         }
+        for (size_t k = 0; k < objs.size(); ++k) {
+            if (objs[k].num == 0) continue;
+            if (w != k) objs[w] = objs[k];
+            ++w;
+        }
     }
-    size_t w = 0;
-    for (const obj_entry& e : objs)
-        if (e.num != 0) objs[w++] = e;
     objs.resize(w);
 }
 
 }  // namespace
 
 void scan_objects(pdf_doc* doc) {
-    kw_index endobj(doc->data, doc->len, "endobj");
-    scan_candidates(doc, endobj);
-    settle_streams(doc, endobj);
-    remove_false_rows(doc);
+    obj_keywords kws = find_obj_keywords(doc->data, doc->len);
+    std::vector<size_t> streams = scan_candidates(doc, kws);
+    settle_streams(doc, streams, kws.endobj);
+    remove_false_rows(doc, streams);
 }

@@ -1,5 +1,7 @@
 // Trailer facts: /Root, /Info and /Encrypt from the newest cross-reference
 // section, following cross-reference streams through /Prev.
+#include <string.h>
+
 #include <algorithm>
 #include <optional>
 #include <vector>
@@ -147,12 +149,22 @@ int32_t read_xref_stream(pdf_doc* doc, int32_t h, int* hops) {
     return prev;
 }
 
-// Offset named by the last whole-word "startxref", or -1.
+// The last whole-word "startxref", searched from the end of the file (the
+// same one a forward search would end with), or -1.
+int32_t last_startxref(const uint8_t* d, int32_t len) {
+    for (int32_t end = len - 8; end > 0;) {  // candidates start below end
+        const void* hit = memrchr(d, 's', static_cast<size_t>(end));
+        if (!hit) return -1;
+        int32_t p = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - d);
+        if (kw_at(d, p, len, "startxref")) return p;
+        end = p;
+    }
+    return -1;
+}
+
+// Offset named by the last "startxref", or -1.
 int32_t newest_section(const pdf_doc& doc) {
-    int32_t last = -1;
-    for (int32_t p = find_kw(doc.data, doc.len, 0, "startxref"); p >= 0;
-         p = find_kw(doc.data, doc.len, p + 9, "startxref"))
-        last = p;
+    int32_t last = last_startxref(doc.data, doc.len);
     if (last < 0) return -1;
     int32_t pos = last + 9;
     int32_t h = parse_int_at(doc.data, doc.len, &pos);
