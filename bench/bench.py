@@ -1,0 +1,295 @@
+#!/usr/bin/env python3
+"""Times vellix against peer tools and the floors cat and cp, as whole
+processes, and prints the medians as Markdown tables. Run through bench/run."""
+import argparse
+import json
+import os
+import platform
+import shlex
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+FILES = ["large", "large-os", "objects", "objects-os", "pages", "pages-os"]
+SCALES = [0.25, 0.5, 1.0]
+TITLE = "Benchmark title"
+
+
+def log(msg):
+    print(msg, file=sys.stderr, flush=True)
+
+
+# ---- inputs -----------------------------------------------------------------
+
+def ensure_inputs(data_dir, size_mb, scale):
+    """Generates the inputs of one scale unless a matching set is there."""
+    d = os.path.join(data_dir, "%gmb" % (size_mb * scale))
+    stamp = os.path.join(d, "STAMP")
+    gen = os.path.join(HERE, "gen_inputs.py")
+    want = "scale=%r mtime=%d\n" % (size_mb / 100.0 * scale, os.path.getmtime(gen))
+    if os.path.exists(stamp) and open(stamp).read() == want:
+        return d
+    log("generating inputs in %s" % d)
+    if os.path.isdir(d):
+        shutil.rmtree(d)
+    subprocess.run([sys.executable, gen, d, "--scale", repr(size_mb / 100.0 * scale)], check=True)
+    with open(stamp, "w") as f:
+        f.write(want)
+    return d
+
+
+# ---- timing -----------------------------------------------------------------
+
+class Timer:
+    """Median wall time of a command over several runs, with hyperfine when
+    installed, else a loop of its own. Output goes to /dev/null."""
+
+    def __init__(self, runs, warmup):
+        self.runs, self.warmup = runs, warmup
+        self.hyperfine = shutil.which("hyperfine")
+
+    def median(self, argv, prepare=None):
+        """Seconds, or None when the command fails."""
+        if self._run(argv, prepare) != 0:
+            log("  failed: %s" % shlex.join(argv))
+            return None
+        if self.hyperfine:
+            return self._hyperfine(argv, prepare)
+        for _ in range(self.warmup):
+            self._run(argv, prepare)
+        times = []
+        for _ in range(self.runs):
+            if prepare:
+                subprocess.run(prepare, check=False)
+            t0 = time.perf_counter()
+            subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            times.append(time.perf_counter() - t0)
+        return statistics.median(times)
+
+    @staticmethod
+    def _run(argv, prepare):
+        if prepare:
+            subprocess.run(prepare, check=False)
+        return subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+
+    def _hyperfine(self, argv, prepare):
+        with tempfile.NamedTemporaryFile(suffix=".json") as out:
+            cmd = [self.hyperfine, "-N", "--style", "none", "--runs", str(self.runs),
+                   "--warmup", str(self.warmup), "--export-json", out.name]
+            if prepare:
+                cmd += ["--prepare", shlex.join(prepare)]
+            cmd.append(shlex.join(argv))
+            r = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+            if r.returncode != 0:
+                log("  hyperfine failed: %s\n%s" % (shlex.join(argv), r.stderr))
+                return None
+            return json.load(open(out.name))["results"][0]["median"]
+
+
+# ---- the work ---------------------------------------------------------------
+
+def have(tool):
+    return shutil.which(tool) is not None
+
+
+def file_ops(tool, driver, path, out):
+    """(operation, vellix argv, driver argv, (floor, argv), [(peer, needed tool, argv)], prepare)."""
+    rm = ["rm", "-f", out]
+    ops = [
+        ("info", [tool, "info", path], [driver, "read", path], ("cat", ["cat", path]),
+         [("pdfinfo", "pdfinfo", ["pdfinfo", path]),
+          ("qpdf --show-npages", "qpdf", ["qpdf", "--show-npages", path]),
+          ("exiftool", "exiftool", ["exiftool", "-PDF:all", path])], None),
+        ("xmp", [tool, "xmp", path], [driver, "xmp", path], ("cat", ["cat", path]),
+         [("pdfinfo -meta", "pdfinfo", ["pdfinfo", "-meta", path]),
+          ("exiftool", "exiftool", ["exiftool", "-XMP:all", path])], None),
+        ("analyze", [tool, "analyze", path], [driver, "analyze", path], ("cat", ["cat", path]), [], None),
+        ("set title", [tool, "set", path, "-o", out, "--title", TITLE], [driver, "write", path, out, TITLE],
+         ("cp", ["cp", path, out]),
+         [("qpdf in out", "qpdf", ["qpdf", path, out]),
+          ("exiftool", "exiftool", ["exiftool", "-Title=" + TITLE, "-o", out, path])],
+         rm),
+    ]
+    return ops
+
+
+def dir_ops(tool, driver, d, out):
+    rm = ["rm", "-rf", out]
+    pdfs = "for f in %s/*.pdf; do pdfinfo \"$f\"; done" % shlex.quote(d)
+    return [
+        ("batch read", [tool, "batch", d], [driver, "batch-read", d],
+         ("cat", ["sh", "-c", "cat %s/*.pdf" % shlex.quote(d)]),
+         [("pdfinfo (loop)", "pdfinfo", ["sh", "-c", pdfs]), ("exiftool", "exiftool", ["exiftool", "-PDF:all", d])],
+         None),
+        ("batch clear", [tool, "batch-clear", d, out], [driver, "batch-clear", d, out],
+         ("cp", ["cp", "-r", d, out]),
+         [("exiftool", "exiftool", ["exiftool", "-PDF:all=", "-XMP:all=", "-o", out + "/", d])], rm),
+    ]
+
+
+def all_ops(tool, driver, inputs, scratch):
+    """(input name, op tuple) for every input present."""
+    out = []
+    for name in FILES:
+        path = os.path.join(inputs, name + ".pdf")
+        if os.path.exists(path):
+            out += [(name, op) for op in file_ops(tool, driver, path, os.path.join(scratch, "out.pdf"))]
+    out += [("small/", op) for op in dir_ops(tool, driver, os.path.join(inputs, "small"),
+                                            os.path.join(scratch, "outdir"))]
+    return out
+
+
+# ---- report -----------------------------------------------------------------
+
+def ms(t):
+    return "—" if t is None else ("%.1f" % (t * 1000) if t < 10 else "%.0f" % (t * 1000))
+
+
+def ratio(a, b):
+    return "—" if a is None or b is None or b == 0 else "%.2f" % (a / b)
+
+
+def size_of(path):
+    if os.path.isdir(path):
+        return sum(os.path.getsize(os.path.join(path, f)) for f in os.listdir(path))
+    return os.path.getsize(path)
+
+
+def cpu_model():
+    try:
+        for line in open("/proc/cpuinfo"):
+            if line.startswith("model name"):
+                return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or "unknown"
+
+
+def load_avg():
+    return "%.2f %.2f %.2f" % os.getloadavg()
+
+
+def tool_version(argv):
+    try:
+        r = subprocess.run(argv, capture_output=True, text=True)
+        return (r.stdout + r.stderr).strip().splitlines()[0]
+    except (OSError, IndexError):
+        return "not installed"
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", required=True)
+    ap.add_argument("--data", required=True)
+    ap.add_argument("--size-mb", type=float, default=100)
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--warmup", type=int, default=1)
+    ap.add_argument("--no-scaling", action="store_true")
+    ap.add_argument("--out")
+    ap.add_argument("--command", default="bench/run")
+    a = ap.parse_args()
+
+    tool = os.path.join(a.build, "vellix")
+    driver = os.path.join(a.build, "bench", "driver")
+    scales = [1.0] if a.no_scaling else SCALES
+    inputs = {s: ensure_inputs(a.data, a.size_mb, s) for s in scales}
+    scratch = tempfile.mkdtemp(prefix="vellix-bench-", dir=a.data)
+    timer = Timer(a.runs, a.warmup)
+    load_before = load_avg()
+    lines = []
+    emit = lines.append
+
+    # Full size: vellix, the driver, the floor and every installed peer.
+    full = inputs[1.0]
+    rows, vellix_full = [], {}
+    for name, (op, vcmd, dcmd, (floor_name, fcmd), peers, prep) in all_ops(tool, driver, full, scratch):
+        log("%s %s" % (name, op))
+        v = timer.median(vcmd, prep)
+        d = timer.median(dcmd, prep)
+        f = timer.median(fcmd, prep)
+        pt = [(pn, timer.median(pc, prep)) for pn, need, pc in peers if have(need)]
+        vellix_full[(name, op)] = v
+        rows.append((name, op, v, d, floor_name, f, pt))
+
+    load_after = load_avg()
+    emit("Inputs at %g MB (`%s`), medians of %d runs after %d warm-up, in ms." % (a.size_mb, a.command, a.runs,
+                                                                                 a.warmup))
+    emit("")
+    emit("| input | size MB | operation | vellix | driver | floor | vellix ÷ floor | peers: ms (vellix ÷ peer) |")
+    emit("|---|---:|---|---:|---:|---:|---:|---|")
+    for name, op, v, d, fname, f, pt in rows:
+        path = os.path.join(full, name + ".pdf") if name != "small/" else os.path.join(full, "small")
+        peers = "; ".join("%s %s (%s)" % (pn, ms(p), ratio(v, p)) for pn, p in pt) or "none does this"
+        emit("| %s | %.1f | %s | %s | %s | %s %s | %s | %s |" % (name, size_of(path) / 1e6, op, ms(v), ms(d), fname,
+                                                             ms(f), ratio(v, f), peers))
+
+    # Goals of the suite, checked on the full-size medians.
+    emit("")
+    emit("Goals:")
+    emit("")
+    goals = []
+    for name, op, v, d, fname, f, pt in rows:
+        peer = dict(pt)
+        if op == "info" and name != "large" and name != "large-os" and "pdfinfo" in peer:
+            goals.append(("info on %s faster than pdfinfo" % name, v is not None and peer["pdfinfo"] is not None
+                          and v < peer["pdfinfo"], "%s vs %s ms" % (ms(v), ms(peer["pdfinfo"]))))
+        if op == "info" and name == "large":
+            goals.append(("info on large within 3x of cat", v is not None and f is not None and v <= 3 * f,
+                          "%s x" % ratio(v, f)))
+        if op == "set title":
+            times = [p for _, p in pt if p is not None]
+            if times:
+                best = min(times)
+                goals.append(("rewrite on %s at least 3x faster than the fastest peer" % name,
+                              v is not None and 3 * v <= best, "fastest peer %s x vellix" % ratio(best, v)))
+            goals.append(("rewrite on %s within 2.5x of cp" % name, v is not None and f is not None and v <= 2.5 * f,
+                          "%s x" % ratio(v, f)))
+
+    # Scaling: vellix at a quarter, half and the full size.
+    if not a.no_scaling:
+        emit_scaling = []
+        sc = {}
+        for s in (0.25, 0.5):
+            for name, (op, vcmd, _, _, _, prep) in all_ops(tool, driver, inputs[s], scratch):
+                log("scale %g: %s %s" % (s, name, op))
+                sc[(name, op, s)] = timer.median(vcmd, prep)
+        for (name, op), v1 in vellix_full.items():
+            sc[(name, op, 1.0)] = v1
+        emit_scaling.append("| input | operation | ¼ ms | ½ ms | full ms | ½ ÷ ¼ | full ÷ ¼ | full ÷ ½ |")
+        emit_scaling.append("|---|---|---:|---:|---:|---:|---:|---:|")
+        for (name, op) in vellix_full:
+            q, h, f = sc.get((name, op, 0.25)), sc.get((name, op, 0.5)), sc.get((name, op, 1.0))
+            emit_scaling.append("| %s | %s | %s | %s | %s | %s | %s | %s |" % (name, op, ms(q), ms(h), ms(f),
+                                                                          ratio(h, q), ratio(f, q), ratio(f, h)))
+            if q and h and f:
+                goals.append(("%s on %s scales linearly" % (op, name), h / q <= 2.2 and f / h <= 2.2,
+                              "½÷¼ %.2f, full÷½ %.2f" % (h / q, f / h)))
+    for g, ok, detail in goals:
+        emit("- %s %s (%s)" % ("met:   " if ok else "MISSED:", g, detail))
+    if not a.no_scaling:
+        emit("")
+        emit("Scaling of the vellix tool (linear when each doubling takes at most 2.2x the time):")
+        emit("")
+        lines.extend(emit_scaling)
+
+    emit("")
+    emit("Machine: %s, nproc %d; load average %s before the full-size runs, %s after them, %s at the end." % (
+        cpu_model(), os.cpu_count(), load_before, load_after, load_avg()))
+    emit("Peers: %s; %s; exiftool %s; timing with %s." % (
+        tool_version(["pdfinfo", "-v"]), tool_version(["qpdf", "--version"]), tool_version(["exiftool", "-ver"]),
+        tool_version(["hyperfine", "--version"]) if timer.hyperfine else "a Python loop"))
+    shutil.rmtree(scratch, ignore_errors=True)
+
+    text = "\n".join(lines) + "\n"
+    sys.stdout.write(text)
+    if a.out:
+        with open(a.out, "w") as f:
+            f.write(text)
+
+
+if __name__ == "__main__":
+    main()
