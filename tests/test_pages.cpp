@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "core/frame.h"
 #include "load/doc.h"
 #include "load/load_steps.h"
+#include "load/scan.h"
 #include "support/doc_bytes.h"
 #include "support/pdf_builder.h"
 
@@ -205,4 +207,132 @@ TEST(Pages, PageListedManyTimesIsClassifiedOnce) {
     ASSERT_EQ(l.rc, 0) << g_err;
     EXPECT_EQ(l.doc.pages.size(), 100000u);
     EXPECT_LT(t, 1.0 * TIME_SCALE);
+}
+
+TEST(Pages, OverlappingNodeTextsAreSearchedOnce) {
+    // 50000 nodes without "endobj" of their own share the last one, so each
+    // node's text runs to the end of the file; none has /Kids. A fresh
+    // search of each text would read the rest of the file per node.
+    const int n = 50000;
+    std::string top;
+    for (int i = 0; i < n; ++i) top += std::to_string(10 + i) + " 0 R ";
+    std::string s = "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n2 0 obj << /Type /Pages /Kids [" +
+                    top + "] >> endobj\n";
+    for (int i = 0; i < n; ++i) s += std::to_string(10 + i) + " 0 obj << /Type /Pages /Count 0 >>\n";
+    s += "endobj\n";
+    TempDir dir;
+    std::string path = put(dir, s);
+    auto t0 = std::chrono::steady_clock::now();
+    Loaded l(path);
+    double t = seconds_since(t0);
+    ASSERT_EQ(l.rc, 0) << g_err;
+    EXPECT_EQ(l.doc.objs.size(), static_cast<size_t>(n) + 2);
+    EXPECT_EQ(walk(l.doc, 2).result, 0);
+    EXPECT_EQ(l.doc.pages_ok, 0);
+    EXPECT_LT(t, 1.0 * TIME_SCALE);
+}
+
+namespace {
+
+// The walk as a plain recursion over eagerly read kid lists, for comparison
+// with the iterative walk on small random documents.
+int reference_walk(const pdf_doc& doc, int32_t num, std::vector<int32_t>* pages, std::vector<uint8_t>* visited) {
+    const obj_entry* e = doc_find(doc, num);
+    if (!e) return -1;
+    int t = obj_type(doc.data, doc.len, *e);
+    if (t == 1) {
+        pages->push_back(num);
+        return 1;
+    }
+    if (t != 2) return -1;
+    if (num <= doc.max_obj) {
+        if ((*visited)[num]) return -1;
+        (*visited)[num] = 1;
+    }
+    size_t cap = 4096;
+    if (e->in_objstm)
+        cap += e->objstm_len / 4;
+    else if (e->endobj_pos > e->obj_pos)
+        cap += (e->endobj_pos - e->obj_pos) / 4;
+    dict_region r = doc_dict_span(doc, *e);
+    if (!r.text) return 0;
+    const uint8_t* x = r.text;
+    int32_t end = r.end, p = -1;
+    for (int32_t k = find_name(x, end, r.start, end, "Kids"); k >= 0 && p < 0; k = find_name(x, end, k + 1, end, "Kids")) {
+        int32_t q = skip_ws(x, k + 5, end);
+        if (q < end && x[q] == '[') p = q + 1;
+    }
+    if (p < 0) return 0;
+    p = skip_ws(x, p, end);
+    if (p >= end) return 0;
+    std::vector<int32_t> kids;
+    while (p < end && x[p] != ']') {
+        if (x[p] == '<' && p + 1 < end && x[p + 1] == '<') return -2;
+        if (!is_digit(x[p])) {
+            ++p;
+            continue;
+        }
+        int32_t v = parse_int_at(x, end, &p);
+        if (v > 0 && kids.size() < cap) kids.push_back(v);
+        p = skip_ws(x, p, end);
+        if (p < end && is_digit(x[p])) parse_int_at(x, end, &p);
+        p = skip_ws(x, p, end);
+        if (p < end && x[p] == 'R') ++p;
+        p = skip_ws(x, p, end);
+    }
+    if (kids.empty()) return 0;
+    for (int32_t k : kids) {
+        const obj_entry* c = doc_find(doc, k);
+        if (!c) return -1;
+        int ct = obj_type(doc.data, doc.len, *c);
+        if (ct == 1) {
+            pages->push_back(k);
+        } else if (ct == 2) {
+            int rr = reference_walk(doc, k, pages, visited);
+            if (rr == -2) return -2;
+            if (rr < 0) return -1;
+        } else {
+            return -1;
+        }
+    }
+    return static_cast<int>(pages->size());
+}
+
+}  // namespace
+
+TEST(Pages, MatchesAPlainRecursionOnRandomTrees) {
+    // Random object texts built from the pieces the walk reacts to, with
+    // missing endobj keywords so that texts overlap and arrays are shared.
+    const char* pieces[] = {"<< /Type /Pages /Kids [", "<< /Type /Page ", "<< ", ">> ", "] ", "[ ", "2 0 R ", "3 0 R ",
+                            "4 R ", "5 0 R ", "6 0 R ", "7 ", "<", "(", ")", "/Kids ", "endobj\n", " "};
+    std::mt19937 rng(7);
+    int compared = 0;
+    int outcomes[5] = {};  // -2, -1, 0, one page, more pages: every kind must occur
+    for (int round = 0; round < 1500; ++round) {
+        std::string s = "%PDF-1.4\n";
+        for (int n = 2; n <= 7; ++n) {
+            s += std::to_string(n) + " 0 obj ";
+            int parts = 1 + static_cast<int>(rng() % 7);
+            s += pieces[rng() % 2];
+            for (int k = 0; k < parts; ++k) s += pieces[rng() % (sizeof pieces / sizeof pieces[0])];
+            if (rng() % 3) s += "endobj\n";
+        }
+        s += "endobj\n";
+        pdf_doc d = doc_of(s);
+        scan_objects(&d);
+        doc_select(&d);
+        ASSERT_EQ(doc_build_index(&d), 0);
+        for (int32_t start = 2; start <= 7; ++start) {
+            std::vector<int32_t> want;
+            std::vector<uint8_t> flags(static_cast<size_t>(d.max_obj) + 1, 0);
+            int want_r = reference_walk(d, start, &want, &flags);
+            Walk got = walk(d, start);
+            ASSERT_EQ(got.result, want_r) << s << "start " << start;
+            ASSERT_EQ(got.pages, want) << s << "start " << start;
+            ++compared;
+            ++outcomes[want_r < 0 ? want_r + 2 : want_r == 0 ? 2 : want.size() > 1 ? 4 : 3];
+        }
+    }
+    EXPECT_EQ(compared, 1500 * 6);
+    for (int k = 0; k < 5; ++k) EXPECT_GT(outcomes[k], 20) << k;
 }

@@ -21,6 +21,10 @@ void scan_objects(pdf_doc* doc);
 // above 8388607, and sets doc->max_obj (doc.cpp).
 void doc_select(pdf_doc* doc);
 
+// Builds the number index that doc_find answers from; -1 when there is no
+// memory for it (doc.cpp).
+int doc_build_index(pdf_doc* doc);
+
 // Flattens the page tree below obj_num into *pages (pages.cpp). `visited`
 // holds doc.max_obj + 1 zeroed flags owned by the caller. Returns the number
 // of rows in *pages (>= 1) on success, 0 for a node without usable kids, -1

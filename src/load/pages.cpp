@@ -2,6 +2,8 @@
 // Depth-first over /Kids with an explicit stack, so that deeply nested trees
 // cannot exhaust the call stack.
 #include <algorithm>
+#include <cstring>
+#include <map>
 
 #include "load/load_steps.h"
 #include "load/scan.h"
@@ -29,41 +31,168 @@ int64_t kid_cap(const obj_entry& e) {
     return 4096;
 }
 
-// Reads the node's first /Kids array into *kids. Returns 1 when numbers were
-// recorded, 0 when there is no usable array or it names nothing, -2 when the
-// array holds a direct dictionary.
-int read_kids(const pdf_doc& doc, const obj_entry& node, std::vector<int32_t>* kids) {
+// Finds where a node's /Kids array starts. Node texts in the file may overlap
+// (rows sharing one far "endobj"), so after searching more bytes than the
+// file holds it switches to an index of every /Kids key of the file, built
+// in one pass, that answers each node by bisection with the same result.
+class kids_finder {
+public:
+    explicit kids_finder(const pdf_doc& doc) : doc_(doc), budget_(doc.len) {}
+
+    // Position after the "[" of the first /Kids key in [start, end) whose
+    // value is an array, or -1.
+    int32_t array_start(const uint8_t* t, int32_t start, int32_t end, bool in_file) {
+        if (in_file && budget_ < 0) return indexed(start, end);
+        if (in_file) budget_ -= end - start;
+        for (int32_t k = find_name(t, end, start, end, "Kids"); k >= 0; k = find_name(t, end, k + 1, end, "Kids")) {
+            int32_t q = skip_ws(t, k + 5, end);
+            if (q < end && t[q] == '[') return q + 1;
+        }
+        return -1;
+    }
+
+private:
+    // With q = the first byte after the key and white space up to the file
+    // end, a key is usable in a text ending at `end` exactly when the byte at
+    // q is "[" and q < end; a key ending at `end` itself never is.
+    int32_t indexed(int32_t start, int32_t end) {
+        if (!built_) build();
+        auto it = std::lower_bound(pos_.begin(), pos_.end(), start);
+        if (it == pos_.end()) return -1;
+        int32_t g = next_good_[static_cast<size_t>(it - pos_.begin())];
+        if (g < 0 || bracket_[g] >= end) return -1;
+        return bracket_[g] + 1;
+    }
+
+    void build() {
+        built_ = true;
+        const uint8_t* d = doc_.data;
+        int32_t len = doc_.len;
+        for (int32_t p = 0; p + 5 <= len;) {
+            const void* hit = std::memchr(d + p, '/', static_cast<size_t>(len - 5 - p + 1));
+            if (!hit) break;
+            p = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - d);
+            if (std::memcmp(d + p + 1, "Kids", 4) == 0 && (p + 5 == len || !is_name_cont(d[p + 5]))) {
+                int32_t q = skip_ws(d, p + 5, len);
+                pos_.push_back(p);
+                bracket_.push_back(q < len && d[q] == '[' ? q : -1);
+            }
+            ++p;
+        }
+        next_good_.assign(pos_.size(), -1);
+        for (size_t i = pos_.size(); i-- > 0;)
+            next_good_[i] = bracket_[i] >= 0 ? static_cast<int32_t>(i) : i + 1 < pos_.size() ? next_good_[i + 1] : -1;
+    }
+
+    const pdf_doc& doc_;
+    int64_t budget_;
+    bool built_ = false;
+    std::vector<int32_t> pos_, bracket_, next_good_;
+};
+
+// One step of the /Kids array reader at p (not at "]" or the end): the
+// position after a number with its generation number and "R", or after one
+// other byte. *num receives the number read, 0 when the step read none.
+int32_t kids_step(const uint8_t* t, int32_t p, int32_t end, int32_t* num) {
+    *num = 0;
+    if (!is_digit(t[p])) return p + 1;
+    *num = parse_int_at(t, end, &p);
+    p = skip_ws(t, p, end);
+    if (p < end && is_digit(t[p])) parse_int_at(t, end, &p);
+    p = skip_ws(t, p, end);
+    if (p < end && t[p] == 'R') ++p;
+    return skip_ws(t, p, end);
+}
+
+bool dict_open_at(const uint8_t* t, int32_t p, int32_t end) { return t[p] == '<' && p + 1 < end && t[p + 1] == '<'; }
+
+// Whether a /Kids array holds "<<" before its "]" or the end of its text.
+// A node's whole array is checked before any kid is followed. Arrays of
+// different nodes in the file may overlap; since the reader's path from any
+// array start is fixed and passes every later array start on the way, the
+// stop found from one start (the "]", the "<<" or the file end) is shared by
+// every start on its path, and remembered: each byte is read once per walk.
+class array_checker {
+public:
+    explicit array_checker(const pdf_doc& doc) : doc_(doc) {}
+
+    bool holds_dict(const uint8_t* t, int32_t p, int32_t end, bool in_file) {
+        if (!in_file) {
+            for (int32_t n; p < end && t[p] != ']'; p = kids_step(t, p, end, &n))
+                if (dict_open_at(t, p, end)) return true;
+            return false;
+        }
+        stop s = stop_from(p);
+        return s.dict && s.pos + 1 < end;  // a "<<" completed before the text ends
+    }
+
+private:
+    struct stop {
+        int32_t pos;  // where the reader stops with the file end as its end
+        bool dict;    // at a "<<" (else at "]" or the file end)
+    };
+
+    stop stop_from(int32_t p) {
+        auto next = known_.upper_bound(p);
+        if (next != known_.begin() && std::prev(next)->second.pos >= p) return std::prev(next)->second;
+        const uint8_t* d = doc_.data;
+        int32_t len = doc_.len;
+        stop s{len, false};
+        for (int32_t q = p, n; q < len;) {
+            while (next != known_.end() && next->first < q) ++next;
+            if (next != known_.end() && next->first == q) {
+                s = next->second;
+                break;
+            }
+            if (d[q] == ']' || dict_open_at(d, q, len)) {
+                s = {q, d[q] == '<'};
+                break;
+            }
+            q = kids_step(d, q, len, &n);
+        }
+        known_.emplace(p, s);
+        return s;
+    }
+
+    const pdf_doc& doc_;
+    std::map<int32_t, stop> known_;  // array start -> its stop
+};
+
+// The kids of one node, read lazily in array order.
+struct kids_cursor {
+    const uint8_t* t = nullptr;
+    int32_t p = 0, end = 0;
+    int64_t cap = 0, taken = 0;  // kids beyond the first `cap` are ignored
+
+    // The next kid, or 0 when the array is done.
+    int32_t next() {
+        while (taken < cap && p < end && t[p] != ']') {
+            int32_t n;
+            p = kids_step(t, p, end, &n);
+            if (n > 0) {
+                ++taken;
+                return n;
+            }
+        }
+        return 0;
+    }
+};
+
+// Opens a node's /Kids array into *c. Returns 1 when it may name kids, 0 when
+// there is no usable array, -2 when the array holds a direct dictionary.
+int open_kids(const pdf_doc& doc, const obj_entry& node, kids_finder* finder, array_checker* checker,
+              kids_cursor* c) {
     dict_region r = doc_dict_span(doc, node);
     if (!r.text) return 0;
     const uint8_t* t = r.text;
     int32_t end = r.end;
-    int32_t p = -1;
-    for (int32_t k = find_name(t, end, r.start, end, "Kids"); k >= 0; k = find_name(t, end, k + 1, end, "Kids")) {
-        int32_t q = skip_ws(t, k + 5, end);
-        if (q < end && t[q] == '[') {
-            p = q + 1;
-            break;
-        }
-    }
+    int32_t p = finder->array_start(t, r.start, end, !node.in_objstm);
     if (p < 0) return 0;
     p = skip_ws(t, p, end);
     if (p >= end) return 0;
-    int64_t cap = kid_cap(node);
-    while (p < end && t[p] != ']') {
-        if (t[p] == '<' && p + 1 < end && t[p + 1] == '<') return -2;
-        if (!is_digit(t[p])) {
-            ++p;
-            continue;
-        }
-        int32_t v = parse_int_at(t, end, &p);
-        if (v > 0 && static_cast<int64_t>(kids->size()) < cap) kids->push_back(v);
-        p = skip_ws(t, p, end);
-        if (p < end && is_digit(t[p])) parse_int_at(t, end, &p);
-        p = skip_ws(t, p, end);
-        if (p < end && t[p] == 'R') ++p;
-        p = skip_ws(t, p, end);
-    }
-    return kids->empty() ? 0 : 1;
+    if (checker->holds_dict(t, p, end, !node.in_objstm)) return -2;
+    *c = {t, p, end, kid_cap(node), 0};
+    return 1;
 }
 
 // Marks a page-tree node as entered; false when it was entered before.
@@ -74,19 +203,21 @@ bool enter_node(const pdf_doc& doc, int32_t num, uint8_t* visited) {
     return true;
 }
 
-struct frame {
-    std::vector<int32_t> kids;
-    size_t next = 0;
+struct walk_state {
+    kids_finder finder;
+    array_checker checker;
+    std::vector<kids_cursor> stack;  // the nodes being walked, innermost last
+    explicit walk_state(const pdf_doc& doc) : finder(doc), checker(doc) {}
 };
 
-// Enters a page-tree node: the visited check and its kids. Returns 1 with a
-// new frame pushed, 0 for a node without kids, or a negative walk result.
-int open_node(const pdf_doc& doc, const obj_entry& node, uint8_t* visited, std::vector<frame>* stack) {
+// Enters a page-tree node: the visited check and its kids. Returns 1 with its
+// cursor pushed, 0 for a node without kids, or a negative walk result.
+int open_node(const pdf_doc& doc, const obj_entry& node, uint8_t* visited, walk_state* w) {
     if (!enter_node(doc, node.num, visited)) return -1;
-    frame f;
-    int r = read_kids(doc, node, &f.kids);
+    kids_cursor c;
+    int r = open_kids(doc, node, &w->finder, &w->checker, &c);
     if (r <= 0) return r;
-    stack->push_back(std::move(f));
+    w->stack.push_back(c);
     return 1;
 }
 
@@ -102,23 +233,22 @@ int resolve_pages(const pdf_doc& doc, int32_t obj_num, std::vector<page_entry>* 
             return 1;
         }
         if (t != 2) return -1;
-        std::vector<frame> stack;
-        int r = open_node(doc, *top, visited, &stack);
+        walk_state w(doc);
+        int r = open_node(doc, *top, visited, &w);
         if (r <= 0) return r;
-        while (!stack.empty()) {
-            frame& f = stack.back();
-            if (f.next == f.kids.size()) {
-                stack.pop_back();
+        while (!w.stack.empty()) {
+            int32_t kid = w.stack.back().next();
+            if (kid == 0) {
+                w.stack.pop_back();
                 continue;
             }
-            int32_t kid = f.kids[f.next++];
             const obj_entry* e = doc_find(doc, kid);
             if (!e) return -1;
             int kt = type_of(doc, *e, visited);
             if (kt == 1) {
                 pages->push_back({kid});
             } else if (kt == 2) {
-                r = open_node(doc, *e, visited, &stack);  // may reallocate: f is not used after this
+                r = open_node(doc, *e, visited, &w);
                 if (r < 0) return r;
             } else {
                 return -1;
