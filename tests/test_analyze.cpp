@@ -1,9 +1,13 @@
 // Size analysis: stream classes, overhead, page and object counts, failures.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
 
+#include "core/codecs.h"
 #include "core/frame.h"
+#include "report/analyze.h"
 #include "support/pdf_builder.h"
 #include "vellix.h"
 
@@ -15,6 +19,39 @@ std::string analyze_json(long total, long fonts, long images, long streams, long
            ",\"images_bytes\":" + std::to_string(images) + ",\"streams_bytes\":" + std::to_string(streams) +
            ",\"overhead_bytes\":" + std::to_string(overhead) + ",\"pages\":" + std::to_string(pages) +
            ",\"objects\":" + std::to_string(objects) + "}";
+}
+
+// The class test compares names on the fly; it must agree with the decoded
+// /Type and /Subtype values for every spelling.
+TEST(DictNameIs, AgreesWithTheDecodedName) {
+    const char* dicts[] = {
+        "<< /Type /Font >>",         "<< /Type /Font/Subtype/Image >>", "<< /Type /Fonts >>",
+        "<< /Type /Fon >>",          "<< /Type /font >>",               "<< /Type /F#6Fnt >>",
+        "<< /Type /F#6fn#74 >>",     "<< /Type /Font#00x >>",           "<< /Type /#00 >>",
+        "<< /Type /Font#0 >>",       "<< /Type /Font#zz >>",            "<< /Type /Fo#6",
+        "<< /Type /Font",            "<< /Type / >>",                   "<< /Type (Font) >>",
+        "<< /Type Font >>",          "<< /Types /Font >>",              "<< /X << /Type /Font >> >>",
+        "<< /Type\n\t/Font >>",      "<< /Type /Font+ >>",              "<< /Subtype /Image >>",
+        "<< /Subtype /Im#61ge >>",   "<< /Subtype /Image#20 >>",        "<< /Subtype /Image_ >>",
+        "<< /Subtype /Imag >>",      "<< /Subtype /Images >>",          "<< /Subtype /I#6D#61#67#65 >>",
+        "<< /Subtype/Image>>",       "<< /Subtype /Image.x >>",         "<< /Type",
+        "<< /Subtype",               "",
+    };
+    for (const char* d : dicts) {
+        size_t n = std::strlen(d);
+        std::unique_ptr<uint8_t[]> exact(new uint8_t[n ? n : 1]);
+        std::memcpy(exact.get(), d, n);
+        const uint8_t* t = exact.get();
+        int32_t end = static_cast<int32_t>(n);
+        cstr type = dict_type_name(t, end, 0);
+        cstr subtype = dict_subtype_name(t, end, 0);
+        for (const char* want : {"Font", "Image", "", "Fon"}) {
+            EXPECT_EQ(dict_name_is(t, end, 0, "Type", want), type && std::strcmp(type.get(), want) == 0)
+                << d << " Type " << want;
+            EXPECT_EQ(dict_name_is(t, end, 0, "Subtype", want), subtype && std::strcmp(subtype.get(), want) == 0)
+                << d << " Subtype " << want;
+        }
+    }
 }
 
 class Analyze : public ::testing::Test {
