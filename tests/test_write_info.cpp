@@ -186,9 +186,9 @@ TEST(WriteInfo, OwnGenerationsInRowsHeadersAndTrailer) {
 
 TEST(WriteInfo, ObjectStreamRowsBecomeOrdinaryObjects) {
     TempDir dir;
-    // Objects 4 (ends in a delimiter), 5 (ends in a digit) and 6 (the Info
-    // dictionary) live in the unfiltered object stream 7.
-    std::string o4 = "<</A 1>>", o5 = "17", o6 = "<</Title (In stream)/Producer (Q)>>";
+    // Objects 4 (ends in a delimiter), 5 (ends in a digit, follows a
+    // comment) and 6 (the Info dictionary) live in the unfiltered object stream 7.
+    std::string o4 = "<</A 1>>", o5 = " %c\n17", o6 = "<</Title (In stream)/Producer (Q)>>";
     std::string hdr = "4 0 5 " + std::to_string(o4.size()) + " 6 " + std::to_string(o4.size() + o5.size()) + " ";
     std::string body = hdr + o4 + o5 + o6;
     PdfBuilder b;
@@ -396,29 +396,31 @@ TEST(Writers, SampleCopiesPassExternalChecks) {
     for (const auto& f : files) {
         std::string in = f.string();
         // Only inputs that qpdf itself accepts and vellix loads.
-        if (run_command("qpdf --check '" + in + "' >/dev/null", &log) != 0) continue;
+        if (run_command("timeout 60 qpdf --check '" + in + "' >/dev/null", &log) != 0) continue;
         pdf_doc src;
         int loaded = doc_load_ex(in.c_str(), &src, 0);
         size_t pages = src.pages.size();
         int pages_ok = src.pages_ok;
+        bool has_catalog = loaded == 0 && doc_find(src, src.root) != nullptr;
         doc_free(&src);
-        if (loaded != 0) continue;
+        if (!has_catalog) continue;  // e.g. objects in streams with filters the library does not decode
+        bool pdfinfo_reads = pdfinfo && run_command("timeout 30 pdfinfo '" + in + "' >/dev/null", &log) == 0;
         std::string npages;
-        run_command("qpdf --show-npages '" + in + "'", &npages);
+        run_command("timeout 60 qpdf --show-npages '" + in + "'", &npages);
         for (const writer& w : writers) {
             SCOPED_TRACE(std::string(w.name) + " on " + in);
             ASSERT_EQ(w.call(in.c_str(), out.c_str()), 1) << vellix_last_error();
             EXPECT_EQ(xref_fault(read_file(out)), "");
-            EXPECT_EQ(run_command("qpdf --check '" + out + "'", &log), 0) << log;
-            run_command("qpdf --show-npages '" + out + "'", &log);
+            EXPECT_EQ(run_command("timeout 60 qpdf --check '" + out + "'", &log), 0) << log;
+            run_command("timeout 60 qpdf --show-npages '" + out + "'", &log);
             EXPECT_EQ(log, npages);
             pdf_doc copy;
             ASSERT_EQ(doc_load_ex(out.c_str(), &copy, 0), 0);
             EXPECT_EQ(copy.pages_ok, pages_ok);
             EXPECT_EQ(copy.pages.size(), pages);
             doc_free(&copy);
-            if (pdfinfo && w.title) {
-                run_command("pdfinfo '" + out + "'", &log);
+            if (pdfinfo_reads && w.title) {
+                run_command("timeout 30 pdfinfo '" + out + "'", &log);
                 size_t t = log.find("Title:");
                 ASSERT_NE(t, std::string::npos) << log;
                 size_t v = log.find_first_not_of(' ', t + 6);

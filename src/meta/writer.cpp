@@ -80,9 +80,24 @@ bool ends_tight(const uint8_t* text, int32_t n) {
     return !is_pdf_ws(c) && c != ')' && c != '>' && c != ']' && c != '}';
 }
 
+// Start of the value in an object text from an object stream: white space
+// and comments before it are left out, since a direct object whose value
+// follows a comment is not seen as a dictionary when the file is read again.
+int32_t loose_value_start(const uint8_t* text, int32_t n) {
+    int32_t i = 0;
+    for (;;) {
+        i = skip_ws(text, i, n);
+        if (i >= n || text[i] != '%') return i;
+        while (i < n && text[i] != '\n' && text[i] != '\r') ++i;
+    }
+}
+
 // Object text taken from an object stream, or an edited copy of one:
 // "42endobj" is no object, so a text ending in a number or keyword gets a line feed.
 void emit_loose_text(emitter& out, const uint8_t* text, int32_t n) {
+    int32_t start = loose_value_start(text, n);
+    text += start;
+    n -= start;
     out.bytes(text, static_cast<uint64_t>(n));
     if (ends_tight(text, n)) out.bytes("\n", 1);
     out.bytes("endobj\n", 7);
