@@ -5,7 +5,6 @@
 #include <cstring>
 #include <chrono>
 #include <random>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -196,20 +195,36 @@ TEST(RemoveMetadataRef, Cases) {
     for (const row& r : rows) EXPECT_EQ(remove_refs(r.in), r.out) << r.in;
 }
 
+bool ws(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == '\0'; }
+bool digit(char c) { return c >= '0' && c <= '9'; }
+
+// Length of "/Metadata N [G] R" plus the white space after it at s[p], or 0.
+size_t ref_length(const std::string& s, size_t p) {
+    size_t i = p + 9, n = s.size();
+    while (i < n && ws(s[i])) ++i;
+    size_t num = i;
+    while (i < n && digit(s[i])) ++i;
+    if (i == num || std::stol(s.substr(num, i - num)) <= 0) return 0;
+    while (i < n && ws(s[i])) ++i;
+    if (i < n && digit(s[i])) {
+        while (i < n && digit(s[i])) ++i;
+        while (i < n && ws(s[i])) ++i;
+    }
+    if (i >= n || s[i] != 'R' || (i + 1 < n && std::isalnum(static_cast<unsigned char>(s[i + 1])))) return 0;
+    for (++i; i < n && ws(s[i]);) ++i;
+    return i - p;
+}
+
 // Removal repeated from the start of the text until no key is followed by a
-// reference, with the reference matched by a regular expression.
+// reference: the plain statement of what the fast removal must give.
 std::string remove_refs_slowly(std::string s) {
-    static const std::regex ref("^/Metadata[\\t\\n\\f\\r ]*([0-9]+)[\\t\\n\\f\\r ]*(?:[0-9]+[\\t\\n\\f\\r ]*)?R"
-                                "(?![A-Za-z0-9])[\\t\\n\\f\\r ]*");
     for (bool again = true; again;) {
         again = false;
         for (size_t p = s.find("/Metadata"); p != std::string::npos; p = s.find("/Metadata", p + 1)) {
             char next = p + 9 < s.size() ? s[p + 9] : ' ';
             if (std::isalnum(static_cast<unsigned char>(next)) || next == '+' || next == '-' || next == '_') continue;
-            std::smatch m;
-            std::string rest = s.substr(p);
-            if (std::regex_search(rest, m, ref) && std::stol(m[1]) > 0) {
-                s.erase(p, static_cast<size_t>(m.length(0)));
+            if (size_t k = ref_length(s, p)) {
+                s.erase(p, k);
                 again = true;
                 break;
             }
