@@ -234,6 +234,31 @@ TEST(Loader, RemovedRowDoesNotReorderRevisions) {
     EXPECT_NE(row_text(l.doc, *doc_find(l.doc, 5)).find("(new)"), std::string::npos);
 }
 
+TEST(Loader, DirectObjectBeatsCompressedCopy) {
+    // Object 5 as a direct object early in the file and again inside a later
+    // object stream: the direct row stays. Object 6 exists only compressed,
+    // and the catalog is found in the object stream through the trailer.
+    PdfBuilder b;
+    b.obj(5, "<< /Title (direct) >>");
+    b.object_stream(10, {{5, "<< /Title (packed) >>"}, {6, "<< /Type /Catalog /Pages 7 0 R >>"}, {7, "<< /Type /Pages /Kids [8 0 R] >>"}});
+    b.obj(8, "<< /Type /Page >>");
+    b.xref_trailer("/Root 6 0 R /Info 5 0 R");
+    TempDir dir;
+    Loaded l(put(dir, b.bytes()));
+    ASSERT_EQ(l.rc, 0) << g_err;
+    EXPECT_EQ(doc_find(l.doc, 10), nullptr);  // the container is dropped
+    const obj_entry* five = doc_find(l.doc, 5);
+    ASSERT_NE(five, nullptr);
+    EXPECT_EQ(five->in_objstm, 0);
+    const obj_entry* six = doc_find(l.doc, 6);
+    ASSERT_NE(six, nullptr);
+    EXPECT_EQ(six->in_objstm, 1);
+    EXPECT_EQ(l.doc.root, 6);
+    EXPECT_EQ(l.doc.info, 5);
+    EXPECT_EQ(page_nums(l.doc), (std::vector<int32_t>{8}));
+    EXPECT_EQ(l.doc.pages_ok, 1);
+}
+
 TEST(Loader, ObjectNumberLimit) {
     TempDir dir;
     Loaded l(put(dir, "8388607 0 obj 1 endobj\n8388608 0 obj 2 endobj\n3 0 obj 3 endobj\n"));
