@@ -46,23 +46,30 @@ def ensure_inputs(data_dir, size_mb, scale):
 
 class Timer:
     """Median wall time of a command over several runs, with hyperfine when
-    installed, else a loop of its own. Output goes to /dev/null."""
+    installed, else a loop of its own. Output goes to /dev/null. A fast
+    command runs more often than `runs` times, for about `budget` seconds
+    (at most MAX_RUNS runs), so that its median is steadier."""
 
-    def __init__(self, runs, warmup):
-        self.runs, self.warmup = runs, warmup
+    MAX_RUNS = 40
+
+    def __init__(self, runs, warmup, budget=1.0):
+        self.runs, self.warmup, self.budget = runs, warmup, budget
         self.hyperfine = shutil.which("hyperfine")
 
     def median(self, argv, prepare=None):
         """Seconds, or None when the command fails."""
+        t0 = time.perf_counter()
         if self._run(argv, prepare) != 0:
             log("  failed: %s" % shlex.join(argv))
             return None
+        once = time.perf_counter() - t0
+        runs = max(self.runs, min(self.MAX_RUNS, int(self.budget / max(once, 1e-3))))
         if self.hyperfine:
-            return self._hyperfine(argv, prepare)
+            return self._hyperfine(argv, prepare, runs)
         for _ in range(self.warmup):
             self._run(argv, prepare)
         times = []
-        for _ in range(self.runs):
+        for _ in range(runs):
             if prepare:
                 subprocess.run(prepare, check=False)
             t0 = time.perf_counter()
@@ -76,9 +83,9 @@ class Timer:
             subprocess.run(prepare, check=False)
         return subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
 
-    def _hyperfine(self, argv, prepare):
+    def _hyperfine(self, argv, prepare, runs):
         with tempfile.NamedTemporaryFile(suffix=".json") as out:
-            cmd = [self.hyperfine, "-N", "--style", "none", "--runs", str(self.runs),
+            cmd = [self.hyperfine, "-N", "--style", "none", "--runs", str(runs),
                    "--warmup", str(self.warmup), "--export-json", out.name]
             if prepare:
                 cmd += ["--prepare", shlex.join(prepare)]
@@ -181,6 +188,93 @@ def tool_version(argv):
         return "not installed"
 
 
+def measure_full(timer, tool, driver, full, scratch):
+    """Rows (input, op, vellix, driver, floor name, floor, [(peer, time)])."""
+    rows = []
+    for name, (op, vcmd, dcmd, (floor_name, fcmd), peers, prep) in all_ops(tool, driver, full, scratch):
+        log("%s %s" % (name, op))
+        v = timer.median(vcmd, prep)
+        d = timer.median(dcmd, prep)
+        f = timer.median(fcmd, prep)
+        pt = [(pn, timer.median(pc, prep)) for pn, need, pc in peers if have(need)]
+        rows.append((name, op, v, d, floor_name, f, pt))
+    return rows
+
+
+def measure_scaling(timer, tool, driver, inputs, scratch, rows):
+    """(input, op) -> {scale: vellix time}; the full size is taken from rows."""
+    sc = {(name, op): {1.0: v} for name, op, v, *_ in rows}
+    for s in (0.25, 0.5):
+        for name, (op, vcmd, _, _, _, prep) in all_ops(tool, driver, inputs[s], scratch):
+            log("scale %g: %s %s" % (s, name, op))
+            sc.setdefault((name, op), {})[s] = timer.median(vcmd, prep)
+    return sc
+
+
+def goals_of(rows, sc):
+    """(met, text) for every goal of the suite that the measurements cover."""
+    goals = []
+    for name, op, v, d, fname, f, pt in rows:
+        peer = dict(pt)
+        if op == "info" and not name.startswith("large") and peer.get("pdfinfo") is not None and v is not None:
+            goals.append((v < peer["pdfinfo"], "info on %s faster than pdfinfo (%s vs %s ms)"
+                          % (name, ms(v), ms(peer["pdfinfo"]))))
+        if op == "info" and name == "large" and v is not None and f is not None:
+            goals.append((v <= 3 * f, "info on large within 3x of cat (%s x)" % ratio(v, f)))
+        if op == "set title" and v is not None:
+            times = [p for _, p in pt if p is not None]
+            if times:
+                goals.append((3 * v <= min(times), "rewrite on %s at least 3x faster than the fastest peer "
+                              "(the fastest peer takes %s x)" % (name, ratio(min(times), v))))
+            if f is not None:
+                goals.append((v <= 2.5 * f, "rewrite on %s within 2.5x of cp (%s x)" % (name, ratio(v, f))))
+    for (name, op), t in sc.items():
+        q, h, f = t.get(0.25), t.get(0.5), t.get(1.0)
+        if q and h and f:
+            goals.append((h / q <= 2.2 and f / h <= 2.2, "%s on %s scales linearly (½÷¼ %.2f, full÷½ %.2f)"
+                          % (op, name, h / q, f / h)))
+    return goals
+
+
+def report(a, full, rows, sc, goals, loads, timer):
+    out = []
+    emit = out.append
+    emit("Command: `%s`. Inputs of %g MB (the large file; the others in proportion). Wall time in ms: the median "
+         "of at least %d runs (fast commands run up to %d times, for about 1 s) after %d warm-up run."
+         % (a.command, a.size_mb, a.runs, Timer.MAX_RUNS, a.warmup))
+    emit("")
+    emit("| input | size MB | operation | vellix | driver | floor | vellix ÷ floor | peers: ms (vellix ÷ peer) |")
+    emit("|---|---:|---|---:|---:|---:|---:|---|")
+    for name, op, v, d, fname, f, pt in rows:
+        path = os.path.join(full, name + ".pdf") if name != "small/" else os.path.join(full, "small")
+        peers = "; ".join("%s %s (%s)" % (pn, ms(p), ratio(v, p)) for pn, p in pt) or "none does this"
+        emit("| %s | %.1f | %s | %s | %s | %s %s | %s | %s |" % (name, size_of(path) / 1e6, op, ms(v), ms(d), fname,
+                                                             ms(f), ratio(v, f), peers))
+    if sc and any(len(t) > 1 for t in sc.values()):
+        emit("")
+        emit("Scaling of the vellix tool: time at a quarter, half and the full size (linear when each doubling "
+             "takes at most 2.2x the time):")
+        emit("")
+        emit("| input | operation | ¼ ms | ½ ms | full ms | ½ ÷ ¼ | full ÷ ¼ | full ÷ ½ |")
+        emit("|---|---|---:|---:|---:|---:|---:|---:|")
+        for (name, op), t in sc.items():
+            q, h, f = t.get(0.25), t.get(0.5), t.get(1.0)
+            emit("| %s | %s | %s | %s | %s | %s | %s | %s |" % (name, op, ms(q), ms(h), ms(f), ratio(h, q),
+                                                              ratio(f, q), ratio(f, h)))
+    emit("")
+    emit("Goals:")
+    emit("")
+    for ok, text in goals:
+        emit("- %s %s" % ("met:   " if ok else "MISSED:", text))
+    emit("")
+    emit("Machine: %s, nproc %d. Load average (1, 5, 15 min): %s." % (cpu_model(), os.cpu_count(), "; ".join(
+        "%s %s" % (k, v) for k, v in loads)))
+    emit("Peers: %s; %s; exiftool %s. Timing: %s." % (
+        tool_version(["pdfinfo", "-v"]), tool_version(["qpdf", "--version"]), tool_version(["exiftool", "-ver"]),
+        tool_version(["hyperfine", "--version"]) if timer.hyperfine else "a Python loop"))
+    return "\n".join(out) + "\n"
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True)
@@ -199,92 +293,17 @@ def main():
     inputs = {s: ensure_inputs(a.data, a.size_mb, s) for s in scales}
     scratch = tempfile.mkdtemp(prefix="vellix-bench-", dir=a.data)
     timer = Timer(a.runs, a.warmup)
-    load_before = load_avg()
-    lines = []
-    emit = lines.append
-
-    # Full size: vellix, the driver, the floor and every installed peer.
-    full = inputs[1.0]
-    rows, vellix_full = [], {}
-    for name, (op, vcmd, dcmd, (floor_name, fcmd), peers, prep) in all_ops(tool, driver, full, scratch):
-        log("%s %s" % (name, op))
-        v = timer.median(vcmd, prep)
-        d = timer.median(dcmd, prep)
-        f = timer.median(fcmd, prep)
-        pt = [(pn, timer.median(pc, prep)) for pn, need, pc in peers if have(need)]
-        vellix_full[(name, op)] = v
-        rows.append((name, op, v, d, floor_name, f, pt))
-
-    load_after = load_avg()
-    emit("Inputs at %g MB (`%s`), medians of %d runs after %d warm-up, in ms." % (a.size_mb, a.command, a.runs,
-                                                                                 a.warmup))
-    emit("")
-    emit("| input | size MB | operation | vellix | driver | floor | vellix ÷ floor | peers: ms (vellix ÷ peer) |")
-    emit("|---|---:|---|---:|---:|---:|---:|---|")
-    for name, op, v, d, fname, f, pt in rows:
-        path = os.path.join(full, name + ".pdf") if name != "small/" else os.path.join(full, "small")
-        peers = "; ".join("%s %s (%s)" % (pn, ms(p), ratio(v, p)) for pn, p in pt) or "none does this"
-        emit("| %s | %.1f | %s | %s | %s | %s %s | %s | %s |" % (name, size_of(path) / 1e6, op, ms(v), ms(d), fname,
-                                                             ms(f), ratio(v, f), peers))
-
-    # Goals of the suite, checked on the full-size medians.
-    emit("")
-    emit("Goals:")
-    emit("")
-    goals = []
-    for name, op, v, d, fname, f, pt in rows:
-        peer = dict(pt)
-        if op == "info" and name != "large" and name != "large-os" and "pdfinfo" in peer:
-            goals.append(("info on %s faster than pdfinfo" % name, v is not None and peer["pdfinfo"] is not None
-                          and v < peer["pdfinfo"], "%s vs %s ms" % (ms(v), ms(peer["pdfinfo"]))))
-        if op == "info" and name == "large":
-            goals.append(("info on large within 3x of cat", v is not None and f is not None and v <= 3 * f,
-                          "%s x" % ratio(v, f)))
-        if op == "set title":
-            times = [p for _, p in pt if p is not None]
-            if times:
-                best = min(times)
-                goals.append(("rewrite on %s at least 3x faster than the fastest peer" % name,
-                              v is not None and 3 * v <= best, "fastest peer %s x vellix" % ratio(best, v)))
-            goals.append(("rewrite on %s within 2.5x of cp" % name, v is not None and f is not None and v <= 2.5 * f,
-                          "%s x" % ratio(v, f)))
-
-    # Scaling: vellix at a quarter, half and the full size.
-    if not a.no_scaling:
-        emit_scaling = []
-        sc = {}
-        for s in (0.25, 0.5):
-            for name, (op, vcmd, _, _, _, prep) in all_ops(tool, driver, inputs[s], scratch):
-                log("scale %g: %s %s" % (s, name, op))
-                sc[(name, op, s)] = timer.median(vcmd, prep)
-        for (name, op), v1 in vellix_full.items():
-            sc[(name, op, 1.0)] = v1
-        emit_scaling.append("| input | operation | ¼ ms | ½ ms | full ms | ½ ÷ ¼ | full ÷ ¼ | full ÷ ½ |")
-        emit_scaling.append("|---|---|---:|---:|---:|---:|---:|---:|")
-        for (name, op) in vellix_full:
-            q, h, f = sc.get((name, op, 0.25)), sc.get((name, op, 0.5)), sc.get((name, op, 1.0))
-            emit_scaling.append("| %s | %s | %s | %s | %s | %s | %s | %s |" % (name, op, ms(q), ms(h), ms(f),
-                                                                          ratio(h, q), ratio(f, q), ratio(f, h)))
-            if q and h and f:
-                goals.append(("%s on %s scales linearly" % (op, name), h / q <= 2.2 and f / h <= 2.2,
-                              "½÷¼ %.2f, full÷½ %.2f" % (h / q, f / h)))
-    for g, ok, detail in goals:
-        emit("- %s %s (%s)" % ("met:   " if ok else "MISSED:", g, detail))
-    if not a.no_scaling:
-        emit("")
-        emit("Scaling of the vellix tool (linear when each doubling takes at most 2.2x the time):")
-        emit("")
-        lines.extend(emit_scaling)
-
-    emit("")
-    emit("Machine: %s, nproc %d; load average %s before the full-size runs, %s after them, %s at the end." % (
-        cpu_model(), os.cpu_count(), load_before, load_after, load_avg()))
-    emit("Peers: %s; %s; exiftool %s; timing with %s." % (
-        tool_version(["pdfinfo", "-v"]), tool_version(["qpdf", "--version"]), tool_version(["exiftool", "-ver"]),
-        tool_version(["hyperfine", "--version"]) if timer.hyperfine else "a Python loop"))
-    shutil.rmtree(scratch, ignore_errors=True)
-
-    text = "\n".join(lines) + "\n"
+    try:
+        loads = [("before", load_avg())]
+        rows = measure_full(timer, tool, driver, inputs[1.0], scratch)
+        loads.append(("after the full size", load_avg()))
+        sc = {(name, op): {1.0: v} for name, op, v, *_ in rows}
+        if not a.no_scaling:
+            sc = measure_scaling(timer, tool, driver, inputs, scratch, rows)
+            loads.append(("after the scaling runs", load_avg()))
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+    text = report(a, inputs[1.0], rows, sc, goals_of(rows, sc), loads, timer)
     sys.stdout.write(text)
     if a.out:
         with open(a.out, "w") as f:
