@@ -226,25 +226,39 @@ TEST(ObjStm, HandMadeRunStreamIsValid) {
 }
 
 TEST(ObjStm, HighlyCompressibleStreamDecodedWithALargerCapacity) {
-    // 900 KB of decoded data from a few kilobytes: far beyond the first capacity
-    // of 8n + 64 bytes, so it is decoded on a later attempt.
-    TempDir dir;
-    const std::string obj10 = "<< /Pad (" + std::string(900000, ' ') + ") >>";
-    int first = 0;
-    std::string data = stm_data({{9, "<< /Small 1 >>"}, {10, obj10}}, &first);
-    PdfBuilder b("1.5");
-    b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
-    b.obj(2, "<< /Type /Pages /Kids [] /Count 0 >>");
-    std::string z = zlib_compress(data, 9, 0);
-    ASSERT_GT(data.size(), 8 * z.size() + 64);
-    b.stream(5, "/Type /ObjStm /N 2 /First " + std::to_string(first) + " /Filter /FlateDecode", z);
-    b.xref_trailer("/Size 11 /Root 1 0 R");
-    loaded l(dir, b.bytes());
-    ASSERT_EQ(l.rc, 0);
-    EXPECT_EQ(l.text(9), "<< /Small 1 >>");
-    EXPECT_TRUE(l.text(10) == obj10);
-    // Only the successful attempt's block stays with the document.
-    EXPECT_EQ(l.doc.arena.items.size(), 1u);
+    // Decoded data beyond the first capacity of 8n + 64 bytes, so it is
+    // decoded on a later attempt: within 32n + 256 (the second capacity) and
+    // far beyond it (900 KB from a few kilobytes).
+    std::string letters;
+    uint32_t x = 12345;
+    for (int i = 0; i < 3000; ++i) {
+        x = x * 1103515245u + 12345u;
+        letters += static_cast<char>('a' + (x >> 16) % 26);
+    }
+    const std::string texts[] = {"<< /Pad (" + letters + std::string(40000, ' ') + ") >>",
+                                 "<< /Pad (" + std::string(900000, ' ') + ") >>"};
+    for (const std::string& obj10 : texts) {
+        SCOPED_TRACE(obj10.size());
+        TempDir dir;
+        int first = 0;
+        std::string data = stm_data({{9, "<< /Small 1 >>"}, {10, obj10}}, &first);
+        PdfBuilder b("1.5");
+        b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
+        b.obj(2, "<< /Type /Pages /Kids [] /Count 0 >>");
+        std::string z = zlib_compress(data, 9, 0);
+        ASSERT_GT(data.size(), 8 * z.size() + 64);
+        if (&obj10 == &texts[0]) {
+            ASSERT_LE(data.size(), 32 * z.size() + 256);
+        }
+        b.stream(5, "/Type /ObjStm /N 2 /First " + std::to_string(first) + " /Filter /FlateDecode", z);
+        b.xref_trailer("/Size 11 /Root 1 0 R");
+        loaded l(dir, b.bytes());
+        ASSERT_EQ(l.rc, 0);
+        EXPECT_EQ(l.text(9), "<< /Small 1 >>");
+        EXPECT_TRUE(l.text(10) == obj10);
+        // Only the successful attempt's block stays with the document.
+        EXPECT_EQ(l.doc.arena.items.size(), 1u);
+    }
 }
 
 TEST(ObjStm, UndecodableStreamsLeaveNothingInTheArena) {
