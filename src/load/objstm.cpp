@@ -17,7 +17,7 @@ namespace {
 constexpr int64_t MAX_STORED_LEN = 268435456;   // stored stream data above this is not read
 constexpr uint64_t MAX_RETRY_CAP = 268435455;   // a failed attempt up to this capacity is retried at 4x
 constexpr uint64_t DECODER_MAX_CAP = 1073741824;  // inflate_decompress refuses larger capacities
-constexpr uint64_t DIRECT_RETRY_CAP = 4194304;    // a second attempt up to this capacity is made without measuring
+constexpr uint64_t SMALL_STREAM_CAP = 4194304;    // streams whose second capacity is at most this use the scratch
 constexpr int32_t MAX_OBJECTS = 100000;
 constexpr int32_t MAX_OBJECT_LEN = 1048576;
 
@@ -42,34 +42,61 @@ attempt decode_attempt(pdf_doc* doc, const uint8_t* src, uint64_t n, uint64_t ca
     return attempt::decoded;
 }
 
+// A reusable buffer for decoding small streams, grown as needed.
+struct small_scratch {
+    std::unique_ptr<uint8_t, free_deleter> buf;
+    uint64_t cap = 0;
+
+    uint8_t* get(uint64_t n) noexcept {
+        if (n > cap) {
+            buf.reset(static_cast<uint8_t*>(std::malloc(n)));
+            cap = buf ? n : 0;
+        }
+        return buf.get();
+    }
+};
+
 // Flate data: first capacity 8n + 64, then 4x after each failure while the
 // failed capacity was at most MAX_RETRY_CAP. A failure with capacity c means
-// the stream needs more than c bytes (or can never be decoded). A small
-// stream is tried once more at 4x at once: object streams often compress
-// better than 8:1, and that attempt usually holds the result. Otherwise the
-// decoded length is measured without storing the output, and only the first
-// capacity of the sequence that holds it is allocated: the same outcome as
-// trying each in turn, without touching the others.
-bool decode_flate(pdf_doc* doc, const uint8_t* src, uint64_t n, decoded* out) {
+// the stream needs more than c bytes (or can never be decoded).
+// A small stream is decoded once into the scratch with the second capacity
+// (object streams often compress better than 8:1) and copied into a block of
+// the first capacity that holds it. Otherwise, after a failure the decoded
+// length is measured without storing the output, and only the first
+// capacity of the sequence that holds it is allocated. Either way the
+// outcome and the arena's blocks are those of trying each capacity in turn,
+// without decoding the stream again and again.
+bool decode_flate(pdf_doc* doc, const uint8_t* src, uint64_t n, small_scratch* scratch, decoded* out) {
     const uint64_t first = 8 * n + 64;
     if (first > DECODER_MAX_CAP) return false;  // refused by the decoder, and too large to retry
-    attempt a = decode_attempt(doc, src, n, first, out);
-    if (a != attempt::failed) return a == attempt::decoded;
-    if (first > MAX_RETRY_CAP) return false;
-    uint64_t failed = first;
-    if (4 * first <= DIRECT_RETRY_CAP) {
-        a = decode_attempt(doc, src, n, 4 * first, out);
+    uint64_t failed = 0;                        // a capacity known to be too small
+    if (4 * first <= SMALL_STREAM_CAP) {
+        if (uint8_t* tmp = scratch->get(4 * first)) {
+            uint64_t m = 0;
+            if (inflate_decompress(src, n, tmp, 4 * first, &m) == 0) {
+                uint8_t* block = doc->arena.alloc(m <= first ? first : 4 * first);
+                if (!block) return false;
+                std::memcpy(block, tmp, static_cast<size_t>(m));
+                *out = {block, static_cast<int32_t>(m)};
+                return true;
+            }
+            failed = 4 * first;
+        }
+    }
+    if (!failed) {
+        attempt a = decode_attempt(doc, src, n, first, out);
         if (a != attempt::failed) return a == attempt::decoded;
-        failed = 4 * first;
+        if (first > MAX_RETRY_CAP) return false;
+        failed = first;
     }
 
     uint64_t last = first;
     while (last <= MAX_RETRY_CAP) last *= 4;
-    std::unique_ptr<uint8_t, free_deleter> scratch(static_cast<uint8_t*>(std::malloc(INFLATE_MEASURE_SCRATCH)));
-    if (!scratch) return false;
+    std::unique_ptr<uint8_t, free_deleter> window(static_cast<uint8_t*>(std::malloc(INFLATE_MEASURE_SCRATCH)));
+    if (!window) return false;
     uint64_t need = 0;
-    if (inflate_measure(src, n, last, scratch.get(), &need) != 0) return false;
-    scratch.reset();
+    if (inflate_measure(src, n, last, window.get(), &need) != 0) return false;
+    window.reset();
     uint64_t cap = failed * 4;
     while (cap < need) cap *= 4;  // need <= last, so this stops at last at the latest
     return decode_attempt(doc, src, n, cap, out) == attempt::decoded;
@@ -124,7 +151,7 @@ int32_t add_rows(pdf_doc* doc, const decoded& d, int32_t count, int32_t first) {
 }
 
 // Expands the object stream of row e, when it is one.
-void expand_one(pdf_doc* doc, const obj_entry& e) {
+void expand_one(pdf_doc* doc, const obj_entry& e, small_scratch* scratch) {
     if (e.in_objstm || e.has_stream != 1 || e.dict_pos < 0) return;
     const uint8_t* data = doc->data;
     const int32_t len = doc->len;
@@ -142,8 +169,8 @@ void expand_one(pdf_doc* doc, const obj_entry& e) {
 
     decoded d;
     const bool flate = find_name(data, len, e.dict_pos, r, "FlateDecode") >= 0;
-    if (!(flate ? decode_flate(doc, data + e.data_start, static_cast<uint64_t>(n), &d) : stored_data(doc, e, &d)))
-        return;
+    const uint8_t* src = data + e.data_start;
+    if (!(flate ? decode_flate(doc, src, static_cast<uint64_t>(n), scratch, &d) : stored_data(doc, e, &d))) return;
     // A decoded block that ends up holding no row is released as well.
     if ((first > d.len || add_rows(doc, d, count, first) == 0) && flate) doc->arena.drop_last();
 }
@@ -154,10 +181,11 @@ void objstm_expand(pdf_doc* doc) {
     if (!doc || !doc->data) return;
     // Rows appended here come from object streams and need no visit.
     const size_t rows = doc->objs.size();
+    small_scratch scratch;
     for (size_t k = 0; k < rows; ++k) {
         const obj_entry e = doc->objs[k];  // a copy: appending may move the table
         try {
-            expand_one(doc, e);
+            expand_one(doc, e, &scratch);
         } catch (const std::bad_alloc&) {
             // Memory exhausted: this stream contributes the rows added so far.
         }
