@@ -228,7 +228,7 @@ int doc_write2(const pdf_doc& doc, const char* out_path, int info_flag, int xmp_
             plan.cat_len = cat.size();
         }
     }
-    strbuf out;
-    if (!doc_emit(doc, plan, &out)) return 0;
-    return write_output(out_path, out);
+    out_pieces out;
+    if (!doc_emit_pieces(doc, plan, &out)) return 0;
+    return write_output_pieces(out_path, out);
 }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@ namespace {
 constexpr int LINK_DEPTH_MAX = 40;    // as the kernel's own limit on nested links
 constexpr int TEMP_TRIES = 64;
 constexpr uint64_t WRITE_CHUNK = 1u << 30;  // write() moves at most ~2 GiB per call
+constexpr size_t IOV_BATCH = 1024;          // pieces per writev call (the usual IOV_MAX)
 
 std::string dir_of(const std::string& p) {
     size_t slash = p.find_last_of('/');
@@ -76,9 +78,37 @@ bool write_all(int fd, const char* data, uint64_t len) {
     return true;
 }
 
-}  // namespace
+// Writes the pieces in order, up to IOV_BATCH of them per call; a short
+// write resumes inside the piece where it stopped.
+bool write_all_v(int fd, const iovec* pieces, size_t count) {
+    iovec batch[IOV_BATCH];
+    size_t i = 0, skip = 0;  // next piece, and bytes of it already written
+    while (i < count) {
+        int n_iov = 0;
+        for (size_t k = i; k < count && n_iov < static_cast<int>(IOV_BATCH); ++k) {
+            size_t from = k == i ? skip : 0;
+            if (pieces[k].iov_len > from)
+                batch[n_iov++] = {static_cast<char*>(pieces[k].iov_base) + from, pieces[k].iov_len - from};
+        }
+        if (n_iov == 0) return true;
+        ssize_t n = writev(fd, batch, n_iov);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        auto left = static_cast<size_t>(n);
+        while (i < count && left >= pieces[i].iov_len - skip) {
+            left -= pieces[i].iov_len - skip;
+            ++i;
+            skip = 0;
+        }
+        skip += left;
+    }
+    return true;
+}
 
-int write_file_atomic(const char* path, const char* data, uint64_t len) {
+// The temporary file, its permissions and ownership, the rename: `write`
+// fills the open file and reports success.
+template <class Fill>
+int write_atomic_with(const char* path, Fill fill) {
     std::string target = final_target(path);
     if (target.empty()) {
         set_error("cannot write %s", path);
@@ -104,7 +134,7 @@ int write_file_atomic(const char* path, const char* data, uint64_t len) {
         }
         fchmod(fd, old.st_mode & 07777);
     }
-    bool ok = write_all(fd, data, len);
+    bool ok = fill(fd);
     if (!ok) set_error("short write to %s", path);
     if (close(fd) != 0) {
         set_error("close error on %s", path);
@@ -116,4 +146,14 @@ int write_file_atomic(const char* path, const char* data, uint64_t len) {
     }
     if (!ok) unlink(temp.c_str());
     return ok ? 1 : 0;
+}
+
+}  // namespace
+
+int write_file_atomic(const char* path, const char* data, uint64_t len) {
+    return write_atomic_with(path, [&](int fd) { return write_all(fd, data, len); });
+}
+
+int write_file_atomic_v(const char* path, const iovec* pieces, size_t count) {
+    return write_atomic_with(path, [&](int fd) { return write_all_v(fd, pieces, count); });
 }

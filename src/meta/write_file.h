@@ -1,6 +1,7 @@
 // Atomic replacement of an output file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Writes len bytes to path through a temporary file in the directory of the
@@ -10,3 +11,7 @@
 // "cannot write %s", "short write to %s" or "close error on %s" (path as
 // given) in g_err, the temporary file removed and the old file untouched.
 int write_file_atomic(const char* path, const char* data, uint64_t len);
+
+struct iovec;
+// The same for a file made of `count` pieces, written in order.
+int write_file_atomic_v(const char* path, const struct iovec* pieces, size_t count);

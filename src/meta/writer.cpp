@@ -1,6 +1,7 @@
 #include "meta/writer.h"
 
 #include <sys/mman.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -21,6 +22,7 @@ constexpr int32_t VALUE_COPY_MAX = 268435455;  // longest plain object value cop
 constexpr uint64_t XREF_ROW = 20;
 constexpr char HEADER[] = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
 constexpr char FREE_ROW[] = "0000000000 65535 f \n";
+constexpr uint64_t BORROW_MIN = 16384;  // shorter runs of the document's bytes are copied
 
 // A large output buffer is touched once from end to end: huge pages save
 // most of the page faults of filling it. Only advice; failure is harmless.
@@ -34,12 +36,46 @@ void advise_huge(char* p, uint64_t n) {
 
 // Appends to the output and remembers whether every append succeeded; after a
 // failure the buffer is emptied so that no partial file can be written.
+// With `pieces`, long runs of the document's own bytes are not copied: the
+// output is then the list of pieces, the writer's bytes being runs of b.
 struct emitter {
     strbuf* b;
+    std::vector<out_piece>* pieces = nullptr;
     bool ok = true;
+    uint64_t borrowed = 0;  // bytes of the output held by reference
+    uint64_t run = 0;       // start in b of the writer's bytes not yet in a piece
+
+    // Position in the output file of the next byte.
+    uint64_t pos() const { return b->len + borrowed; }
 
     void bytes(const void* p, uint64_t n) {
         if (ok && !buf_bytes(b, p, n)) fail();
+    }
+    // Bytes of the document (which outlives the output): by reference when
+    // long, else copied.
+    void borrow(const uint8_t* p, uint64_t n) {
+        if (!pieces || n < BORROW_MIN) return bytes(p, n);
+        if (!ok) return;
+        try {
+            close_run();
+            pieces->push_back({p, 0, n});
+        } catch (const std::bad_alloc&) {
+            return fail();
+        }
+        borrowed += n;
+    }
+    // Ends the output: the writer's last bytes become a piece.
+    void finish() {
+        if (!pieces || !ok) return;
+        try {
+            close_run();
+        } catch (const std::bad_alloc&) {
+            fail();
+        }
+    }
+    void close_run() {
+        if (b->len > run) pieces->push_back({nullptr, run, b->len - run});
+        run = b->len;
     }
     void str(const char* s) { bytes(s, std::strlen(s)); }
     void num(long long v) {
@@ -71,6 +107,8 @@ struct emitter {
     void fail() {
         ok = false;
         b->reset();
+        if (pieces) pieces->clear();
+        borrowed = run = 0;
     }
 };
 
@@ -98,7 +136,7 @@ void emit_loose_text(emitter& out, const uint8_t* text, int32_t n) {
     int32_t start = loose_value_start(text, n);
     text += start;
     n -= start;
-    out.bytes(text, static_cast<uint64_t>(n));
+    out.borrow(text, static_cast<uint64_t>(n));
     if (ends_tight(text, n)) out.bytes("\n", 1);
     out.bytes("endobj\n", 7);
 }
@@ -124,7 +162,7 @@ void emit_plain(emitter& out, const pdf_doc& doc, const obj_entry& e) {
     int32_t end = e.endobj_pos > 0 ? e.endobj_pos : doc.len;
     if (start >= 0 && end <= doc.len) {
         int64_t n = static_cast<int64_t>(end) - start;
-        if (n > 0 && n <= VALUE_COPY_MAX) out.bytes(doc.data + start, static_cast<uint64_t>(n));
+        if (n > 0 && n <= VALUE_COPY_MAX) out.borrow(doc.data + start, static_cast<uint64_t>(n));
     }
     out.bytes("endobj\n", 7);
 }
@@ -135,9 +173,9 @@ bool stream_bounds_ok(const pdf_doc& doc, const obj_entry& e) {
 }
 
 void emit_stream(emitter& out, const pdf_doc& doc, const obj_entry& e) {
-    out.bytes(doc.data + e.dict_pos, static_cast<uint64_t>(e.stream_kw - e.dict_pos));
+    out.borrow(doc.data + e.dict_pos, static_cast<uint64_t>(e.stream_kw - e.dict_pos));
     out.bytes("stream\n", 7);
-    out.bytes(doc.data + e.data_start, static_cast<uint64_t>(e.data_end - e.data_start));
+    out.borrow(doc.data + e.data_start, static_cast<uint64_t>(e.data_end - e.data_start));
     out.bytes("\nendstream\nendobj\n", 18);
 }
 
@@ -230,10 +268,15 @@ int32_t gen_of(const pdf_doc& doc, int32_t num) {
     return e ? e->gen : 0;
 }
 
-uint64_t size_estimate(const pdf_doc& doc, const write_plan& plan, uint64_t rows) {
+// Room for the writer's bytes; with pieces, long stream data needs none.
+uint64_t size_estimate(const pdf_doc& doc, const write_plan& plan, uint64_t rows, bool pieces) {
     uint64_t n = static_cast<uint64_t>(doc.len) + plan.info_len + plan.packet_len + plan.cat_len + 4096;
-    for (const obj_entry& e : doc.objs)
+    for (const obj_entry& e : doc.objs) {
         if (e.in_objstm) n += static_cast<uint64_t>(e.objstm_len);
+        if (!pieces || !e.has_stream || e.data_end <= e.data_start) continue;
+        auto data = static_cast<uint64_t>(e.data_end - e.data_start);
+        if (data >= BORROW_MIN && data <= n) n -= data;
+    }
     return n + static_cast<uint64_t>(doc.objs.size()) * 48 + rows * XREF_ROW;
 }
 
@@ -245,7 +288,9 @@ int32_t doc_top_num(const pdf_doc& doc) {
     return top;
 }
 
-int doc_emit(const pdf_doc& doc, const write_plan& plan, strbuf* outbuf) {
+namespace {
+
+int doc_emit_into(const pdf_doc& doc, const write_plan& plan, strbuf* outbuf, std::vector<out_piece>* pieces) {
     std::vector<int32_t> order;
     std::vector<long long> offs;
     std::vector<int32_t> gens;
@@ -263,27 +308,27 @@ int doc_emit(const pdf_doc& doc, const write_plan& plan, strbuf* outbuf) {
     std::stable_sort(order.begin(), order.end(),
                      [&](int32_t a, int32_t b) { return doc.objs[a].num < doc.objs[b].num; });
 
-    emitter out{outbuf};
-    out.reserve(size_estimate(doc, plan, offs.size()));
+    emitter out{outbuf, pieces};
+    out.reserve(size_estimate(doc, plan, offs.size(), pieces != nullptr));
     out.bytes(HEADER, sizeof HEADER - 1);
     for (int32_t idx : order) {
         const obj_entry& e = doc.objs[idx];
         if (e.num < 0 || e.num > top) continue;
         if (e.num == plan.info_num && plan.info_drop) continue;
         if (e.num == plan.meta_num && plan.meta_drop) continue;
-        offs[e.num] = static_cast<long long>(out.b->len);
+        offs[e.num] = static_cast<long long>(out.pos());
         gens[e.num] = e.gen;
         emit_header_line(out, e.num, e.gen);
         emit_body(out, doc, e, plan);
     }
     if (plan.info_new) {
-        offs[plan.info_new_num] = static_cast<long long>(out.b->len);
+        offs[plan.info_new_num] = static_cast<long long>(out.pos());
         emit_header_line(out, plan.info_new_num, 0);
         out.bytes(plan.info_text, plan.info_len);
         out.bytes("\nendobj\n", 8);
     }
     if (plan.meta_new) {
-        offs[plan.meta_new_num] = static_cast<long long>(out.b->len);
+        offs[plan.meta_new_num] = static_cast<long long>(out.pos());
         emit_header_line(out, plan.meta_new_num, 0);
         emit_packet_stream(out, plan);
     }
@@ -293,7 +338,7 @@ int doc_emit(const pdf_doc& doc, const write_plan& plan, strbuf* outbuf) {
         offs.resize(s);
         gens.resize(s);
     }
-    long long xref_at = static_cast<long long>(out.b->len);
+    long long xref_at = static_cast<long long>(out.pos());
     emit_xref(out, offs, gens);
     out.str("trailer\n<</Size ");
     out.num(static_cast<long long>(offs.size()));
@@ -313,7 +358,19 @@ int doc_emit(const pdf_doc& doc, const write_plan& plan, strbuf* outbuf) {
     out.str(">>\nstartxref ");
     out.num(xref_at);
     out.str("\n%%EOF\n");
+    out.finish();
     return 1;
+}
+
+}  // namespace
+
+int doc_emit(const pdf_doc& doc, const write_plan& plan, strbuf* outbuf) {
+    return doc_emit_into(doc, plan, outbuf, nullptr);
+}
+
+int doc_emit_pieces(const pdf_doc& doc, const write_plan& plan, out_pieces* out) {
+    out->pieces.clear();
+    return doc_emit_into(doc, plan, &out->text, &out->pieces);
 }
 
 int write_output(const char* out_path, const strbuf& out) {
@@ -322,6 +379,27 @@ int write_output(const char* out_path, const strbuf& out) {
         return 0;
     }
     return write_file_atomic(out_path, out.data, out.len);
+}
+
+int write_output_pieces(const char* out_path, const out_pieces& out) {
+    std::vector<iovec> iov;
+    uint64_t total = 0;
+    try {
+        iov.reserve(out.pieces.size());
+        for (const out_piece& p : out.pieces) {
+            const char* base = p.ext ? reinterpret_cast<const char*>(p.ext) : out.text.data + p.off;
+            iov.push_back({const_cast<char*>(base), static_cast<size_t>(p.len)});
+            total += p.len;
+        }
+    } catch (const std::bad_alloc&) {
+        set_error("out of memory");
+        return 0;
+    }
+    if (total == 0 || !out.text.data) {
+        set_error("failed to build output");
+        return 0;
+    }
+    return write_file_atomic_v(out_path, iov.data(), iov.size());
 }
 
 int doc_write_meta(const pdf_doc& doc, const char* out_path, int mode, const char* title, const char* author,
@@ -353,9 +431,9 @@ int doc_write_meta(const pdf_doc& doc, const char* out_path, int mode, const cha
         plan.info_num = doc.info;
         plan.info_drop = true;
     }
-    strbuf out;
-    if (!doc_emit(doc, plan, &out)) return 0;
-    return write_output(out_path, out);
+    out_pieces out;
+    if (!doc_emit_pieces(doc, plan, &out)) return 0;
+    return write_output_pieces(out_path, out);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/strbuf.h"
 #include "load/doc.h"
@@ -51,6 +52,30 @@ int doc_emit(const pdf_doc& doc, const write_plan& plan, strbuf* out);
 
 // "failed to build output" for an empty buffer, else the atomic file write.
 int write_output(const char* out_path, const strbuf& out);
+
+// One piece of an output file: len bytes at ext (bytes of the document,
+// written from where they lie) or, when ext is null, the len bytes at offset
+// off of the writer's own text.
+struct out_piece {
+    const uint8_t* ext;
+    uint64_t off;
+    uint64_t len;
+};
+
+// An output file as its pieces, in order: valid while the document and the
+// plan it was built from are.
+struct out_pieces {
+    strbuf text;
+    std::vector<out_piece> pieces;
+};
+
+// The same file as doc_emit, with long runs of the document's bytes (stream
+// data above all) left where they lie instead of copied.
+int doc_emit_pieces(const pdf_doc& doc, const write_plan& plan, out_pieces* out);
+
+// "failed to build output" for an empty file, else the atomic file write of
+// the pieces.
+int write_output_pieces(const char* out_path, const out_pieces& out);
 
 // Info rewrite: mode 1 writes a new Info dictionary from the four values
 // (null keeps a value), mode 0 removes the Info dictionary.
