@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/codecs.h"
 #include "core/frame.h"
 #include "core/json_flat.h"
 #include "load/doc.h"
@@ -284,7 +285,8 @@ inline std::string json_args_fixture() {
 // Why a copy written by vellix_write_full with `json` may rightly read
 // differently from the fixture, or "": the values are written into literal
 // strings of the Info dictionary as the caller's bytes (only parentheses,
-// backslashes and most control bytes are escaped), and the scan finds an
+// backslashes and most control bytes are escaped, the latter as three octal
+// digits), and the scan finds an
 // object header ("N G obj") inside a string like anywhere else; being the
 // last object written, the Info dictionary then replaces object N.
 inline std::string json_copy_difference_reason(const std::string& json) {
@@ -292,9 +294,12 @@ inline std::string json_copy_difference_reason(const std::string& json) {
     jsonobj_guard guard{&obj};
     if (!json_parse_flat(json.c_str(), &obj)) return "";
     for (int32_t i = 0; i < obj.count; ++i) {
-        const char* v = obj.values[i];
-        if (v && holds_object_header(reinterpret_cast<const uint8_t*>(v), 0, static_cast<int32_t>(std::strlen(v))))
-            return "the value of \"" + std::string(obj.keys[i]) + "\" holds an object header";
+        if (!obj.values[i]) continue;
+        // As written: the escapes of control bytes are digits too.
+        strbuf b;
+        pdf_escape_literal(&b, obj.values[i]);
+        if (b.data && holds_object_header(reinterpret_cast<const uint8_t*>(b.data), 0, static_cast<int32_t>(b.len)))
+            return "the value of \"" + std::string(obj.keys[i]) + "\" holds an object header as written";
     }
     return "";
 }

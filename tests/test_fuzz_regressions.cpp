@@ -70,7 +70,9 @@ TEST(FuzzRegressions, JsonArguments) {
 
 #ifdef VELLIX_HAVE_ZLIB
 TEST(FuzzRegressions, Inflate) {
-    for (const fs::path& f : cases("inflate")) {
+    const std::vector<fs::path> files = cases("inflate");
+    if (files.empty()) GTEST_SKIP() << "no saved inputs for the Flate decoder";
+    for (const fs::path& f : files) {
         std::string data = read_file(f);
         EXPECT_EQ(fuzzprop::check_inflate(bytes_of(data), data.size()), "") << f.filename();
     }
