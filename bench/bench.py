@@ -201,12 +201,15 @@ def measure_full(timer, tool, driver, full, scratch):
     return rows
 
 
-def measure_scaling(timer, tool, driver, inputs, scratch, rows):
-    """(input, op) -> {scale: vellix time}; the full size is taken from rows."""
-    sc = {(name, op): {1.0: v} for name, op, v, *_ in rows}
-    for s in (0.25, 0.5):
-        for name, (op, vcmd, _, _, _, prep) in all_ops(tool, driver, inputs[s], scratch):
-            log("scale %g: %s %s" % (s, name, op))
+def measure_scaling(timer, tool, driver, inputs, scratch):
+    """(input, op) -> {scale: vellix time}. The three sizes of one operation
+    are timed one after the other, so that they share the machine's state."""
+    per_scale = {s: all_ops(tool, driver, inputs[s], scratch) for s in SCALES}
+    sc = {}
+    for k, (name, (op, *_)) in enumerate(per_scale[1.0]):
+        log("scaling: %s %s" % (name, op))
+        for s in SCALES:
+            _, (_, vcmd, _, _, _, prep) = per_scale[s][k]
             sc.setdefault((name, op), {})[s] = timer.median(vcmd, prep)
     return sc
 
@@ -252,8 +255,8 @@ def report(a, full, rows, sc, goals, loads, timer):
                                                              ms(f), ratio(v, f), peers))
     if sc and any(len(t) > 1 for t in sc.values()):
         emit("")
-        emit("Scaling of the vellix tool: time at a quarter, half and the full size (linear when each doubling "
-             "takes at most 2.2x the time):")
+        emit("Scaling of the vellix tool: time at a quarter, half and the full size, the three timed one after "
+             "the other (linear when each doubling takes at most 2.2x the time):")
         emit("")
         emit("| input | operation | ¼ ms | ½ ms | full ms | ½ ÷ ¼ | full ÷ ¼ | full ÷ ½ |")
         emit("|---|---|---:|---:|---:|---:|---:|---:|")
@@ -299,7 +302,7 @@ def main():
         loads.append(("after the full size", load_avg()))
         sc = {(name, op): {1.0: v} for name, op, v, *_ in rows}
         if not a.no_scaling:
-            sc = measure_scaling(timer, tool, driver, inputs, scratch, rows)
+            sc = measure_scaling(timer, tool, driver, inputs, scratch)
             loads.append(("after the scaling runs", load_avg()))
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
