@@ -171,7 +171,7 @@ int doc_write2(const pdf_doc& doc, const char* out_path, int info_flag, int xmp_
         set_error("NULL output path");
         return 0;
     }
-    bool has_info = doc.info >= 0 && doc_find(doc, doc.info) != nullptr;
+    bool has_info = writer_info_in_table(doc);
     write_plan plan;
     cstr info_text;
     int32_t next = doc_top_num(doc) + 1;

@@ -402,13 +402,17 @@ int write_output_pieces(const char* out_path, const out_pieces& out) {
     return write_file_atomic_v(out_path, iov.data(), iov.size());
 }
 
+bool writer_info_in_table(const pdf_doc& doc) {
+    return doc.info >= 0 && doc.info != doc.root && doc_find(doc, doc.info) != nullptr;
+}
+
 int doc_write_meta(const pdf_doc& doc, const char* out_path, int mode, const char* title, const char* author,
                    const char* subject, const char* keywords) {
     if (!out_path) {
         set_error("NULL output path");
         return 0;
     }
-    bool has_info = doc.info >= 0 && doc_find(doc, doc.info) != nullptr;
+    bool has_info = writer_info_in_table(doc);
     write_plan plan;
     plan.size_by_written = true;
     cstr dict;

@@ -43,6 +43,12 @@ struct write_plan {
     bool size_by_written = false;
 };
 
+// True when the trailer's Info object is in the table and may be replaced or
+// left out. An Info reference naming the catalog is not obeyed: rewriting or
+// dropping that object would destroy the document, so the writers treat the
+// file as one without an Info dictionary.
+bool writer_info_in_table(const pdf_doc& doc);
+
 // Highest object number of the table (new objects are numbered above it).
 int32_t doc_top_num(const pdf_doc& doc);
 
