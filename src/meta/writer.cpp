@@ -403,7 +403,9 @@ int write_output_pieces(const char* out_path, const out_pieces& out) {
 }
 
 bool writer_info_in_table(const pdf_doc& doc) {
-    return doc.info >= 0 && doc.info != doc.root && doc_find(doc, doc.info) != nullptr;
+    if (doc.info < 0 || doc.info == doc.root) return false;
+    const obj_entry* e = doc_find(doc, doc.info);
+    return e && obj_type(doc.data, doc.len, *e) == 0;  // never a page or a page-tree node
 }
 
 int doc_write_meta(const pdf_doc& doc, const char* out_path, int mode, const char* title, const char* author,

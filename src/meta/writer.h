@@ -44,7 +44,8 @@ struct write_plan {
 };
 
 // True when the trailer's Info object is in the table and may be replaced or
-// left out. An Info reference naming the catalog is not obeyed: rewriting or
+// left out. An Info reference naming the catalog, a page or a page-tree node
+// is not obeyed: rewriting or
 // dropping that object would destroy the document, so the writers treat the
 // file as one without an Info dictionary.
 bool writer_info_in_table(const pdf_doc& doc);
