@@ -48,34 +48,34 @@ std::string parse_args(const std::vector<option_spec>& specs, const std::vector<
             options_done = true;
             continue;
         }
-        const option_spec* spec = nullptr;
+        const option_spec* match = nullptr;
         std::string shown;        // the option as the user wrote it, for messages
         std::string value;
         bool has_inline = false;  // value given as --name=VALUE or -oVALUE
         if (a[1] == '-') {
             size_t eq = a.find('=');
             shown = a.substr(0, eq);
-            spec = find_long(specs, std::string_view(shown).substr(2));
+            match = find_long(specs, std::string_view(shown).substr(2));
             if (eq != std::string::npos) {
                 has_inline = true;
                 value = a.substr(eq + 1);
             }
         } else {
             shown = a.substr(0, 2);
-            spec = find_short(specs, a[1]);
+            match = find_short(specs, a[1]);
             if (a.size() > 2) {
                 has_inline = true;
                 value = a.substr(2);
             }
         }
-        if (!spec) return "unknown option " + quoted(shown);
-        if (!spec->value_name) {
+        if (!match) return "unknown option " + quoted(shown);
+        if (!match->value_name) {
             if (has_inline) return "option " + quoted(shown) + " takes no value";
         } else if (!has_inline) {
             if (i + 1 >= args.size()) return "option " + quoted(shown) + " needs a value";
             value = args[++i];
         }
-        out.options.emplace_back(spec->name, value);
+        out.options.emplace_back(match->name, value);
     }
     return "";
 }
