@@ -2,7 +2,6 @@
 """Times vellix against peer tools and the floors cat and cp, as whole
 processes, and prints the medians as Markdown tables. Run through bench/run."""
 import argparse
-import json
 import os
 import platform
 import shlex
@@ -45,56 +44,57 @@ def ensure_inputs(data_dir, size_mb, scale):
 # ---- timing -----------------------------------------------------------------
 
 class Timer:
-    """Median wall time of a command over several runs, with hyperfine when
-    installed, else a loop of its own. Output goes to /dev/null. A fast
-    command runs more often than `runs` times, for about `budget` seconds
-    (at most MAX_RUNS runs), so that its median is steadier."""
+    """Median wall times of several commands that are compared with each
+    other. The commands take turns, one run of each per round, so that a
+    change in the machine's load touches them all alike. Output goes to
+    /dev/null; `prepare` runs untimed before every run of a command. There
+    are at least `runs` rounds, more when a round is short (for about
+    `budget` seconds, at most MAX_RUNS rounds)."""
 
     MAX_RUNS = 40
 
-    def __init__(self, runs, warmup, budget=1.0):
+    def __init__(self, runs, warmup, budget=2.0):
         self.runs, self.warmup, self.budget = runs, warmup, budget
-        self.hyperfine = shutil.which("hyperfine")
+
+    def medians(self, cmds):
+        """cmds: [(argv, prepare)]. Seconds for each, None for one that fails."""
+        ok, once = [], 0.0
+        for argv, prep in cmds:  # the first run checks the command and warms it up
+            t, rc = self._timed(argv, prep)
+            if rc != 0:
+                log("  failed (%d): %s" % (rc, shlex.join(argv)))
+            ok.append(rc == 0)
+            once += t if rc == 0 else 0.0
+        live = [c for c, good in zip(cmds, ok) if good]
+        for _ in range(self.warmup - 1):
+            for argv, prep in live:
+                self._timed(argv, prep)
+        rounds = max(self.runs, min(self.MAX_RUNS, int(self.budget / max(once, 1e-3))))
+        times = [[] for _ in cmds]
+        for _ in range(rounds):
+            for k, (argv, prep) in enumerate(cmds):
+                if ok[k]:
+                    times[k].append(self._timed(argv, prep)[0])
+        return [statistics.median(t) if t else None for t in times]
 
     def median(self, argv, prepare=None):
-        """Seconds, or None when the command fails."""
-        t0 = time.perf_counter()
-        if self._run(argv, prepare) != 0:
-            log("  failed: %s" % shlex.join(argv))
-            return None
-        once = time.perf_counter() - t0
-        runs = max(self.runs, min(self.MAX_RUNS, int(self.budget / max(once, 1e-3))))
-        if self.hyperfine:
-            return self._hyperfine(argv, prepare, runs)
-        for _ in range(self.warmup):
-            self._run(argv, prepare)
-        times = []
-        for _ in range(runs):
-            if prepare:
-                subprocess.run(prepare, check=False)
-            t0 = time.perf_counter()
-            subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            times.append(time.perf_counter() - t0)
-        return statistics.median(times)
+        return self.medians([(argv, prepare)])[0]
 
     @staticmethod
-    def _run(argv, prepare):
+    def _timed(argv, prepare):
+        """(wall seconds, exit status) of one run."""
         if prepare:
-            subprocess.run(prepare, check=False)
-        return subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
-
-    def _hyperfine(self, argv, prepare, runs):
-        with tempfile.NamedTemporaryFile(suffix=".json") as out:
-            cmd = [self.hyperfine, "-N", "--style", "none", "--runs", str(runs),
-                   "--warmup", str(self.warmup), "--export-json", out.name]
-            if prepare:
-                cmd += ["--prepare", shlex.join(prepare)]
-            cmd.append(shlex.join(argv))
-            r = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-            if r.returncode != 0:
-                log("  hyperfine failed: %s\n%s" % (shlex.join(argv), r.stderr))
-                return None
-            return json.load(open(out.name))["results"][0]["median"]
+            subprocess.run(prepare, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+        actions = [(os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0),
+                   (os.POSIX_SPAWN_OPEN, 2, os.devnull, os.O_WRONLY, 0)]
+        t0 = time.perf_counter()
+        try:
+            pid = os.posix_spawnp(argv[0], argv, os.environ, file_actions=actions)
+        except OSError:
+            return 0.0, 127
+        _, status = os.waitpid(pid, 0)
+        t = time.perf_counter() - t0
+        return t, os.waitstatus_to_exitcode(status)
 
 
 # ---- the work ---------------------------------------------------------------
@@ -193,24 +193,21 @@ def measure_full(timer, tool, driver, full, scratch):
     rows = []
     for name, (op, vcmd, dcmd, (floor_name, fcmd), peers, prep) in all_ops(tool, driver, full, scratch):
         log("%s %s" % (name, op))
-        v = timer.median(vcmd, prep)
-        d = timer.median(dcmd, prep)
-        f = timer.median(fcmd, prep)
-        pt = [(pn, timer.median(pc, prep)) for pn, need, pc in peers if have(need)]
-        rows.append((name, op, v, d, floor_name, f, pt))
+        peers = [(pn, pc) for pn, need, pc in peers if have(need)]
+        t = timer.medians([(vcmd, prep), (dcmd, prep), (fcmd, prep)] + [(pc, prep) for _, pc in peers])
+        rows.append((name, op, t[0], t[1], floor_name, t[2], [(pn, x) for (pn, _), x in zip(peers, t[3:])]))
     return rows
 
 
 def measure_scaling(timer, tool, driver, inputs, scratch):
-    """(input, op) -> {scale: vellix time}. The three sizes of one operation
-    are timed one after the other, so that they share the machine's state."""
+    """(input, op) -> {scale: vellix time}, the three sizes of an operation
+    taking turns."""
     per_scale = {s: all_ops(tool, driver, inputs[s], scratch) for s in SCALES}
     sc = {}
     for k, (name, (op, *_)) in enumerate(per_scale[1.0]):
         log("scaling: %s %s" % (name, op))
-        for s in SCALES:
-            _, (_, vcmd, _, _, _, prep) = per_scale[s][k]
-            sc.setdefault((name, op), {})[s] = timer.median(vcmd, prep)
+        cmds = [(per_scale[s][k][1][1], per_scale[s][k][1][5]) for s in SCALES]
+        sc[(name, op)] = dict(zip(SCALES, timer.medians(cmds)))
     return sc
 
 
@@ -239,12 +236,12 @@ def goals_of(rows, sc):
     return goals
 
 
-def report(a, full, rows, sc, goals, loads, timer):
+def report(a, full, rows, sc, goals, loads):
     out = []
     emit = out.append
     emit("Command: `%s`. Inputs of %g MB (the large file; the others in proportion). Wall time in ms: the median "
-         "of at least %d runs (fast commands run up to %d times, for about 1 s) after %d warm-up run."
-         % (a.command, a.size_mb, a.runs, Timer.MAX_RUNS, a.warmup))
+         "of at least %d runs (up to %d when they are short) after %d warm-up run; the commands of one row take "
+         "turns, one run each per round." % (a.command, a.size_mb, a.runs, Timer.MAX_RUNS, a.warmup))
     emit("")
     emit("| input | size MB | operation | vellix | driver | floor | vellix ÷ floor | peers: ms (vellix ÷ peer) |")
     emit("|---|---:|---|---:|---:|---:|---:|---|")
@@ -255,8 +252,8 @@ def report(a, full, rows, sc, goals, loads, timer):
                                                              ms(f), ratio(v, f), peers))
     if sc and any(len(t) > 1 for t in sc.values()):
         emit("")
-        emit("Scaling of the vellix tool: time at a quarter, half and the full size, the three timed one after "
-             "the other (linear when each doubling takes at most 2.2x the time):")
+        emit("Scaling of the vellix tool: time at a quarter, half and the full size, the three taking turns "
+             "(linear when each doubling takes at most 2.2x the time):")
         emit("")
         emit("| input | operation | ¼ ms | ½ ms | full ms | ½ ÷ ¼ | full ÷ ¼ | full ÷ ½ |")
         emit("|---|---|---:|---:|---:|---:|---:|---:|")
@@ -272,9 +269,8 @@ def report(a, full, rows, sc, goals, loads, timer):
     emit("")
     emit("Machine: %s, nproc %d. Load average (1, 5, 15 min): %s." % (cpu_model(), os.cpu_count(), "; ".join(
         "%s %s" % (k, v) for k, v in loads)))
-    emit("Peers: %s; %s; exiftool %s. Timing: %s." % (
-        tool_version(["pdfinfo", "-v"]), tool_version(["qpdf", "--version"]), tool_version(["exiftool", "-ver"]),
-        tool_version(["hyperfine", "--version"]) if timer.hyperfine else "a Python loop"))
+    emit("Peers: %s; %s; exiftool %s." % (
+        tool_version(["pdfinfo", "-v"]), tool_version(["qpdf", "--version"]), tool_version(["exiftool", "-ver"])))
     return "\n".join(out) + "\n"
 
 
@@ -306,7 +302,7 @@ def main():
             loads.append(("after the scaling runs", load_avg()))
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
-    text = report(a, inputs[1.0], rows, sc, goals_of(rows, sc), loads, timer)
+    text = report(a, inputs[1.0], rows, sc, goals_of(rows, sc), loads)
     sys.stdout.write(text)
     if a.out:
         with open(a.out, "w") as f:
