@@ -166,6 +166,19 @@ def size_of(path):
     return os.path.getsize(path)
 
 
+def default_scratch(data_dir):
+    """Outputs go to memory (/dev/shm) when it has room: then the figures of
+    the writers do not depend on the disk's write-back."""
+    shm = "/dev/shm"
+    try:
+        st = os.statvfs(shm)
+        if os.access(shm, os.W_OK) and st.f_bavail * st.f_frsize >= 2 << 30:
+            return shm
+    except OSError:
+        pass
+    return data_dir
+
+
 def cpu_model():
     try:
         for line in open("/proc/cpuinfo"):
@@ -236,12 +249,13 @@ def goals_of(rows, sc):
     return goals
 
 
-def report(a, full, rows, sc, goals, loads):
+def report(a, full, rows, sc, goals, loads, scratch_dir):
     out = []
     emit = out.append
     emit("Command: `%s`. Inputs of %g MB (the large file; the others in proportion). Wall time in ms: the median "
          "of at least %d runs (up to %d when they are short) after %d warm-up run; the commands of one row take "
-         "turns, one run each per round." % (a.command, a.size_mb, a.runs, Timer.MAX_RUNS, a.warmup))
+         "turns, one run each per round. Outputs written to %s." % (a.command, a.size_mb, a.runs, Timer.MAX_RUNS,
+                                                                     a.warmup, scratch_dir))
     emit("")
     emit("| input | size MB | operation | vellix | driver | floor | vellix ÷ floor | peers: ms (vellix ÷ peer) |")
     emit("|---|---:|---|---:|---:|---:|---:|---|")
@@ -284,13 +298,14 @@ def main():
     ap.add_argument("--no-scaling", action="store_true")
     ap.add_argument("--out")
     ap.add_argument("--command", default="bench/run")
+    ap.add_argument("--scratch", help="directory for the outputs (default: /dev/shm when it has room)")
     a = ap.parse_args()
 
     tool = os.path.join(a.build, "vellix")
     driver = os.path.join(a.build, "bench", "driver")
     scales = [1.0] if a.no_scaling else SCALES
     inputs = {s: ensure_inputs(a.data, a.size_mb, s) for s in scales}
-    scratch = tempfile.mkdtemp(prefix="vellix-bench-", dir=a.data)
+    scratch = tempfile.mkdtemp(prefix="vellix-bench-", dir=a.scratch or default_scratch(a.data))
     timer = Timer(a.runs, a.warmup)
     try:
         loads = [("before", load_avg())]
@@ -302,7 +317,7 @@ def main():
             loads.append(("after the scaling runs", load_avg()))
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
-    text = report(a, inputs[1.0], rows, sc, goals_of(rows, sc), loads)
+    text = report(a, inputs[1.0], rows, sc, goals_of(rows, sc), loads, os.path.dirname(scratch))
     sys.stdout.write(text)
     if a.out:
         with open(a.out, "w") as f:
