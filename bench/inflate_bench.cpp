@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "load/inflate.h"
+#include "syntax/inflate.h"
 
 namespace {
 

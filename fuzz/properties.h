@@ -15,12 +15,12 @@
 #include <utility>
 #include <vector>
 
-#include "core/codecs.h"
+#include "syntax/codecs.h"
 #include "core/frame.h"
 #include "core/json_flat.h"
 #include "load/doc.h"
-#include "load/inflate.h"
-#include "load/scan.h"
+#include "syntax/inflate.h"
+#include "syntax/lexer.h"
 #include "support/json_check.h"
 #include "support/pdf_builder.h"
 #include "vellix.h"

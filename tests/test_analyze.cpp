@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "core/codecs.h"
+#include "syntax/codecs.h"
 #include "core/frame.h"
 #include "report/analyze.h"
 #include "support/pdf_builder.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "core/frame.h"
-#include "meta/write_file.h"
+#include "write/atomic_file.h"
 #include "support/pdf_builder.h"
 #include "vellix.h"
 

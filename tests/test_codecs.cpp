@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "core/codecs.h"
+#include "syntax/codecs.h"
 
 namespace {
 

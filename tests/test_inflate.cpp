@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "load/inflate.h"
+#include "syntax/inflate.h"
 #include "support/pdf_builder.h"
 
 namespace {

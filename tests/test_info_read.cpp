@@ -10,7 +10,7 @@
 
 #include "core/frame.h"
 #include "load/doc.h"
-#include "meta/info.h"
+#include "info/info.h"
 #include "support/doc_bytes.h"
 #include "support/pdf_builder.h"
 #include "vellix.h"

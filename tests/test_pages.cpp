@@ -10,7 +10,7 @@
 #include "core/frame.h"
 #include "load/doc.h"
 #include "load/load_steps.h"
-#include "load/scan.h"
+#include "syntax/lexer.h"
 #include "support/doc_bytes.h"
 #include "support/pdf_builder.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "load/doc.h"
-#include "load/scan.h"
+#include "syntax/lexer.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "load/doc.h"
 #include "load/load_steps.h"
-#include "load/scan.h"
+#include "syntax/lexer.h"
 #include "support/doc_bytes.h"
 
 namespace {

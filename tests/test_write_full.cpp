@@ -10,7 +10,7 @@
 
 #include "core/frame.h"
 #include "load/doc.h"
-#include "meta/writer.h"
+#include "write/writer.h"
 #include "support/output_check.h"
 #include "support/pdf_builder.h"
 #include "vellix.h"

@@ -10,8 +10,8 @@
 
 #include "core/frame.h"
 #include "load/doc.h"
-#include "meta/info_build.h"
-#include "meta/writer.h"
+#include "info/info_build.h"
+#include "write/writer.h"
 #include "support/output_check.h"
 #include "support/pdf_builder.h"
 #include "vellix.h"

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "load/doc.h"
-#include "meta/write_file.h"
-#include "meta/writer.h"
+#include "write/atomic_file.h"
+#include "write/writer.h"
 #include "support/pdf_builder.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "core/frame.h"
 #include "core/json_flat.h"
-#include "meta/xmp_write.h"
+#include "xmp/xmp_build.h"
 #include "support/output_check.h"
 #include "support/pdf_builder.h"
 #include "vellix.h"

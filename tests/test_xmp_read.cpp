@@ -9,7 +9,7 @@
 #include <string>
 
 #include "core/json_flat.h"
-#include "meta/xmp.h"
+#include "xmp/xmp.h"
 #include "support/pdf_builder.h"
 #include "vellix.h"
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "meta/xmp.h"
+#include "xmp/xmp.h"
 
 namespace {
 

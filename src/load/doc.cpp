@@ -14,7 +14,7 @@
 #include "core/frame.h"
 #include "load/load_steps.h"
 #include "load/objstm.h"
-#include "load/scan.h"
+#include "syntax/lexer.h"
 
 namespace {
 

@@ -78,3 +78,7 @@ struct dict_region {
     int32_t end = 0;
 };
 dict_region doc_dict_span(const pdf_doc& doc, const obj_entry& e);
+
+// Classifies a row by the first top-level /Type of its dictionary: 1 for
+// /Page, 2 for /Pages, 0 otherwise (pages.cpp).
+int obj_type(const uint8_t* data, int32_t len, const obj_entry& entry);

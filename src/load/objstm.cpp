@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "load/doc.h"
-#include "load/inflate.h"
+#include "syntax/inflate.h"
 #include "load/load_steps.h"
-#include "load/scan.h"
+#include "syntax/lexer.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "load/load_steps.h"
-#include "load/scan.h"
+#include "syntax/lexer.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "load/load_steps.h"
-#include "load/scan.h"
+#include "syntax/lexer.h"
 
 namespace {
 

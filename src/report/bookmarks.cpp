@@ -4,7 +4,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/codecs.h"
+#include "syntax/codecs.h"
 #include "report/report_common.h"
 #include "vellix.h"
 

@@ -3,7 +3,7 @@
 
 #include "core/frame.h"
 #include "load/doc.h"
-#include "meta/info.h"
+#include "info/info.h"
 #include "vellix.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // name, type, whether it names an embedded font program, and the subset tag.
 #include <cstring>
 
-#include "core/codecs.h"
+#include "syntax/codecs.h"
 #include "report/report_common.h"
 #include "vellix.h"
 

@@ -6,7 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "core/codecs.h"
+#include "syntax/codecs.h"
 #include "report/report_common.h"
 #include "vellix.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/codecs.h"
+#include "syntax/codecs.h"
 #include "report/report_common.h"
 #include "vellix.h"
 

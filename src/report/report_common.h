@@ -8,7 +8,7 @@
 #include "core/frame.h"
 #include "core/strbuf.h"
 #include "load/doc.h"
-#include "load/scan.h"
+#include "syntax/lexer.h"
 
 // Position of the first byte after the key /name and the PDF white space that
 // follows it, searched in text[start, end). -1 when the key is absent, ends at

@@ -3,7 +3,7 @@
 // dictionary (which is stored unencrypted). Nothing is decrypted.
 #include <cstring>
 
-#include "core/codecs.h"
+#include "syntax/codecs.h"
 #include "report/report_common.h"
 #include "vellix.h"
 

@@ -7,10 +7,10 @@
 #include <new>
 #include <vector>
 
-#include "core/codecs.h"
+#include "syntax/codecs.h"
 #include "core/date.h"
-#include "load/scan.h"
-#include "meta/info.h"
+#include "syntax/lexer.h"
+#include "info/info.h"
 #include "report/report_common.h"
 #include "vellix.h"
 

@@ -2,8 +2,8 @@
 
 #include "core/frame.h"
 #include "core/json_flat.h"
-#include "meta/info.h"
-#include "meta/writer.h"
+#include "info/info.h"
+#include "write/writer.h"
 #include "vellix.h"
 
 namespace {

@@ -1,8 +1,8 @@
-#include "core/codecs.h"
+#include "syntax/codecs.h"
 
 #include <cstdio>
 
-#include "load/scan.h"
+#include "syntax/lexer.h"
 
 namespace {
 

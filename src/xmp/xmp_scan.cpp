@@ -6,7 +6,7 @@
 #include <new>
 #include <string_view>
 
-#include "meta/xmp.h"
+#include "xmp/xmp.h"
 
 namespace {
 

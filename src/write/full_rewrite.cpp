@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "core/codecs.h"
+#include "syntax/codecs.h"
 #include "core/date.h"
 #include "core/frame.h"
-#include "load/scan.h"
-#include "meta/info_build.h"
-#include "meta/writer.h"
-#include "meta/xmp.h"
+#include "syntax/lexer.h"
+#include "info/info_build.h"
+#include "write/writer.h"
+#include "xmp/xmp.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "meta/writer.h"
+#include "write/writer.h"
 
 #include <sys/mman.h>
 #include <sys/uio.h>
@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "core/frame.h"
-#include "load/scan.h"
-#include "meta/info_build.h"
-#include "meta/write_file.h"
+#include "syntax/lexer.h"
+#include "info/info_build.h"
+#include "write/atomic_file.h"
 #include "vellix.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "core/strbuf.h"
 #include "load/doc.h"
-#include "meta/info.h"
+#include "info/info.h"
 
 // One key/value pair cut out of the old Info dictionary: the bytes from the
 // key's solidus to the end of its value, copied. present is 0 (bytes null,

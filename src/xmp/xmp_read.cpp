@@ -3,11 +3,11 @@
 #include <cstring>
 #include <memory>
 
-#include "core/codecs.h"
+#include "syntax/codecs.h"
 #include "core/frame.h"
-#include "load/inflate.h"
-#include "load/scan.h"
-#include "meta/xmp.h"
+#include "syntax/inflate.h"
+#include "syntax/lexer.h"
+#include "xmp/xmp.h"
 #include "vellix.h"
 
 namespace {

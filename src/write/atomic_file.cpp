@@ -1,4 +1,4 @@
-#include "meta/write_file.h"
+#include "write/atomic_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

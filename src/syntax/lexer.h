@@ -5,8 +5,6 @@
 
 #include <cstdint>
 
-struct obj_entry;
-
 // PDF white space: NUL, HT, LF, FF, CR, space.
 inline bool is_pdf_ws(uint8_t c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
 // ASCII white space as isspace() in the C locale (includes VT, excludes NUL).
@@ -28,5 +26,4 @@ int32_t value_start_after(const uint8_t* buf, int32_t len, int32_t start, const 
 int32_t parse_int_at(const uint8_t* buf, int32_t len, int32_t* pos);
 int32_t read_int_adv(const uint8_t* buf, int32_t len, int32_t* pos);
 int32_t parse_ref_at(const uint8_t* buf, int32_t len, int32_t pos);
-int obj_type(const uint8_t* data, int32_t len, const obj_entry& entry);
 int32_t skip_ws(const uint8_t* buf, int32_t pos, int32_t end);

@@ -1,8 +1,7 @@
-#include "load/scan.h"
+#include "syntax/lexer.h"
 
 #include <cstring>
 
-#include "load/doc.h"
 
 namespace {
 
@@ -242,35 +241,6 @@ int32_t parse_ref_at(const uint8_t* buf, int32_t len, int32_t pos) {
     return num;
 }
 
-int obj_type(const uint8_t* data, int32_t len, const obj_entry& entry) {
-    const uint8_t* t;
-    int32_t s, e;
-    if (entry.in_objstm) {
-        if (!entry.objstm_text) return 0;
-        t = entry.objstm_text;
-        s = 0;
-        e = entry.objstm_len;
-    } else {
-        if (entry.dict_pos < 0 || !data) return 0;
-        t = data;
-        s = entry.dict_pos;
-        e = entry.stream_kw > 0 ? entry.stream_kw : entry.endobj_pos > 0 ? entry.endobj_pos : len;
-        if (e > len) e = len;
-    }
-    while (s < e) {
-        int32_t p = find_name_top(t, e, s, e, "Type");
-        if (p < 0) return 0;
-        int32_t q = skip_ws(t, p + 5, e);
-        if (static_cast<int64_t>(q) + 5 <= e && std::memcmp(t + q, "/Page", 5) == 0) {
-            int32_t r = q + 5;
-            if (r == e || !is_word(t[r])) return 1;
-            if (t[r] == 's' && (r + 1 == e || !is_word(t[r + 1]))) return 2;
-            return 0;
-        }
-        s = p + 1;
-    }
-    return 0;
-}
 
 int32_t skip_ws(const uint8_t* buf, int32_t pos, int32_t end) {
     if (pos < 0) pos = 0;

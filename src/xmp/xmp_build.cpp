@@ -1,12 +1,12 @@
-#include "meta/xmp_write.h"
+#include "xmp/xmp_build.h"
 
 #include <cstring>
 #include <string>
 
 #include "core/date.h"
 #include "core/frame.h"
-#include "load/scan.h"
-#include "meta/writer.h"
+#include "syntax/lexer.h"
+#include "write/writer.h"
 #include "vellix.h"
 
 namespace {

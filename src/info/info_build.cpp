@@ -1,10 +1,10 @@
-#include "meta/info_build.h"
+#include "info/info_build.h"
 
 #include <cstring>
 
-#include "core/codecs.h"
+#include "syntax/codecs.h"
 #include "core/date.h"
-#include "load/scan.h"
+#include "syntax/lexer.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include "core/frame.h"
 #include "load/doc.h"
-#include "meta/info.h"
-#include "meta/writer.h"
-#include "report/dir_list.h"
+#include "info/info.h"
+#include "write/writer.h"
+#include "api/dir_list.h"
 #include "vellix.h"
 
 namespace {

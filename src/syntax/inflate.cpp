@@ -11,7 +11,7 @@
 // The same decoder also runs in a measuring mode (inflate_measure): its output
 // buffer is then a sliding window that keeps the last 32 KiB, so the decoded
 // length of a stream is learnt without storing the whole output.
-#include "load/inflate.h"
+#include "syntax/inflate.h"
 
 #include <cstddef>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "report/dir_list.h"
+#include "api/dir_list.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
