@@ -22,7 +22,7 @@ TEST(Strbuf, StartTakesTheFirstBlock) {
     strbuf b = strbuf_start();
     ASSERT_NE(b.data, nullptr);
     EXPECT_EQ(b.len, 0u);
-    EXPECT_EQ(b.cap, 0x100000u);
+    EXPECT_EQ(b.cap, STRBUF_FIRST_BLOCK);
     EXPECT_EQ(b.data[0], 0);
 }
 
@@ -33,7 +33,7 @@ TEST(Strbuf, ZeroLengthAppendToZeroedBufferAllocates) {
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r, b.data);
     EXPECT_EQ(b.len, 0u);
-    EXPECT_EQ(b.cap, 0x100000u);
+    EXPECT_EQ(b.cap, STRBUF_FIRST_BLOCK);
     EXPECT_EQ(b.data[0], 0);
     EXPECT_EQ(buf_bytes(&b, nullptr, 0), b.data);
 }
@@ -43,9 +43,9 @@ TEST(Strbuf, GrowthDoublesAndKeepsTheTerminator) {
         uint64_t first, second;  // two appends
         uint64_t cap;            // capacity afterwards
     } cases[] = {
-        {0x100000, 0, 0x200000},         // one more byte is needed for the zero
-        {0xFFFFF, 0, 0x100000},          // fits exactly
-        {0xFFFFF, 1, 0x200000},
+        {256, 0, 512},                   // one more byte is needed for the zero
+        {255, 0, 256},                   // fits exactly
+        {255, 1, 512},
         {0x100000, 0x200000, 0x400000},
         {10, 0x500000, 0x800000},        // doubled repeatedly in one growth
     };
@@ -60,6 +60,27 @@ TEST(Strbuf, GrowthDoublesAndKeepsTheTerminator) {
         EXPECT_EQ(b.data[b.len], 0);
         EXPECT_EQ(contents(b), a + z);
     }
+}
+
+TEST(Strbuf, FailureIsSticky) {
+    // After a failed growth nothing more is stored, so no builder can publish
+    // the tail of a text; reset() starts afresh.
+    strbuf b = strbuf_start();
+    buf_str(&b, "head");
+    EXPECT_EQ(buf_bytes(&b, "x", UINT64_MAX), nullptr);  // the size overflows
+    EXPECT_TRUE(b.failed);
+    EXPECT_EQ(b.data, nullptr);
+    EXPECT_EQ(buf_str(&b, "tail"), nullptr);
+    EXPECT_EQ(json_str_append(&b, "tail"), nullptr);
+    EXPECT_EQ(buf_int(&b, 7), nullptr);
+    EXPECT_EQ(b.data, nullptr);
+    EXPECT_EQ(b.len, 0u);
+    strbuf moved(std::move(b));
+    EXPECT_TRUE(moved.failed);
+    EXPECT_EQ(buf_str(&moved, "tail"), nullptr);
+    moved.reset();
+    EXPECT_NE(buf_str(&moved, "fresh"), nullptr);
+    EXPECT_EQ(contents(moved), "fresh");
 }
 
 TEST(Strbuf, BytesAreKeptAsGivenIncludingZeros) {
@@ -84,7 +105,7 @@ TEST(Strbuf, ReleaseHandsOverAndZeroes) {
 
     // A released or reset buffer starts afresh on the next append.
     buf_str(&b, "again");
-    EXPECT_EQ(b.cap, 0x100000u);
+    EXPECT_EQ(b.cap, STRBUF_FIRST_BLOCK);
     EXPECT_EQ(contents(b), "again");
     b.reset();
     EXPECT_EQ(b.data, nullptr);

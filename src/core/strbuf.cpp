@@ -16,8 +16,10 @@ strbuf& strbuf::operator=(strbuf&& o) noexcept {
         data = o.data;
         len = o.len;
         cap = o.cap;
+        failed = o.failed;
         o.data = nullptr;
         o.len = o.cap = 0;
+        o.failed = false;
     }
     return *this;
 }
@@ -33,7 +35,19 @@ void strbuf::reset() noexcept {
     std::free(data);
     data = nullptr;
     len = cap = 0;
+    failed = false;
 }
+
+namespace {
+
+// Marks the buffer failed and frees what it held (see strbuf).
+char* buf_fail(strbuf* b) {
+    b->reset();
+    b->failed = true;
+    return nullptr;
+}
+
+}  // namespace
 
 strbuf strbuf_start() {
     strbuf b;
@@ -44,32 +58,24 @@ strbuf strbuf_start() {
 }
 
 char* buf_bytes(strbuf* b, const void* p, uint64_t n) {
+    if (b->failed) return nullptr;
     if (!b->data) {
         b->cap = STRBUF_FIRST_BLOCK;
         b->len = 0;
         b->data = static_cast<char*>(std::malloc(STRBUF_FIRST_BLOCK));
-        if (!b->data) return nullptr;
+        if (!b->data) return buf_fail(b);
         b->data[0] = 0;
     }
+    if (n >= UINT64_MAX - b->len) return buf_fail(b);  // the count itself overflows
     uint64_t need = b->len + n + 1;
-    if (need < b->len) {  // the count itself overflows: treat as a failed growth
-        b->reset();
-        return nullptr;
-    }
     if (b->cap < need) {
         uint64_t cap = b->cap ? b->cap : STRBUF_FIRST_BLOCK;
         while (cap < need) {
-            if (cap > (UINT64_MAX >> 1)) {
-                b->reset();
-                return nullptr;
-            }
+            if (cap > (UINT64_MAX >> 1)) return buf_fail(b);
             cap <<= 1;
         }
         char* grown = static_cast<char*>(std::realloc(b->data, cap));
-        if (!grown) {
-            b->reset();
-            return nullptr;
-        }
+        if (!grown) return buf_fail(b);
         b->data = grown;
         b->cap = cap;
     }
