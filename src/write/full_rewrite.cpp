@@ -98,7 +98,8 @@ int32_t metadata_ref_pos(const uint8_t* t, int32_t close, bool* pad) {
 }
 
 // Catalog text without its Metadata references and, when meta_num >= 0, with
-// a new reference before the close of its first dictionary.
+// a new reference before the close of its first dictionary (after its "<<"
+// when an array is left open at the close, see metadata_ref_pos).
 std::string catalog_rewrite(const pdf_doc& doc, const obj_entry& e, int32_t meta_num, int32_t meta_gen) {
     std::string text = catalog_text(doc, e);
     int32_t n = static_cast<int32_t>(text.size());
