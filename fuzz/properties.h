@@ -117,8 +117,9 @@ inline std::string check_text_exports(const std::string& dir, const uint8_t* dat
 //    offset on, and its type is looked up in the whole text. The writers copy
 //    that text (less white space and comments before the value) as the body
 //    of a direct object, and the scan of the copy sees a dictionary only where
-//    "<" follows the obj keyword: a page, page-tree node or catalog whose text
-//    has other bytes before its dictionary is no longer recognised.
+//    "<<" follows the obj keyword: a page, page-tree node or catalog whose text
+//    has other bytes before its dictionary (a lone "<" among them) is no
+//    longer recognised.
 // 2. An object header ("N G obj") inside the value of another object, outside
 //    stream data (which alone is cleaned up), or inside the text of an object
 //    from an object stream. The scan finds it in the input and in the copy,
@@ -133,6 +134,12 @@ inline std::string check_text_exports(const std::string& dir, const uint8_t* dat
 //    the catalog's /Pages and other lookups over the span to endobj read
 //    them, while the writers write the stream data, "endstream" and "endobj"
 //    only.
+// 5. A stream whose declared /Length reaches beyond its data (in the input
+//    the declared end was not followed by "endstream", so the search found
+//    the end): the dictionary is copied unchanged and the data are written
+//    with their found length, so in the copy the declared end falls on other
+//    bytes, and where it meets another stream's "endstream" the stream
+//    swallows the objects written between.
 // Whether text[from, to) holds the whole word "obj" after a number, white
 // space and a number.
 inline bool holds_object_header(const uint8_t* text, int32_t from, int32_t to) {
@@ -156,7 +163,53 @@ inline bool holds_object_header(const uint8_t* text, int32_t from, int32_t to) {
     return false;
 }
 
-// Rules 2 to 4 for one row of the file body.
+// The /Length of a stream row as the loader reads it (the first usable
+// key: an integer, the last integer of an array, or a reference to an object
+// holding an integer), or -1.
+inline int64_t declared_length(const pdf_doc& doc, const obj_entry& e) {
+    const uint8_t* d = doc.data;
+    const int32_t end = e.stream_kw;
+    for (int32_t k = find_name(d, doc.len, e.dict_pos, end, "Length"); k >= 0; k = find_name(d, doc.len, k + 1, end, "Length")) {
+        int32_t p = skip_ws(d, k + 8, end);
+        if (k + 8 >= end || p >= end) return -1;
+        if (d[p] == '[') {
+            int32_t last = -1;
+            for (++p; p < end && d[p] != ']';) {
+                int32_t q = p;
+                int32_t v = parse_int_at(d, end, &q);
+                if (v >= 0) last = v;
+                p = q > p ? q : p + 1;
+            }
+            if (last >= 0) return last;
+            continue;
+        }
+        if (!is_digit(d[p]) && d[p] != '-') continue;
+        int32_t n = parse_int_at(d, end, &p);
+        if (n < 0) continue;
+        int32_t r = skip_ws(d, p, end);
+        bool ref = false;
+        if (r < end && is_digit(d[r])) {
+            parse_int_at(d, end, &r);
+            r = skip_ws(d, r, end);
+            ref = r < end && d[r] == 'R' && (r + 1 >= doc.len || !is_word(d[r + 1]));
+        }
+        if (ref) {
+            const obj_entry* target = doc_find(doc, n);
+            if (!target || target->has_stream || target->obj_pos < 0) return -1;
+            int32_t q = target->obj_pos;
+            parse_int_at(d, doc.len, &q);
+            q = skip_ws(d, q, doc.len);
+            if (q < doc.len && is_digit(d[q])) parse_int_at(d, doc.len, &q);
+            q = skip_ws(d, q, doc.len);
+            if (kw_at(d, q, doc.len, "obj")) q = skip_ws(d, q + 3, doc.len);
+            return parse_int_at(d, doc.len, &q);
+        }
+        return n;
+    }
+    return -1;
+}
+
+// Rules 2 to 5 for one row of the file body.
 inline std::string direct_row_reason(const pdf_doc& doc, const obj_entry& e) {
     const std::string obj = "object " + std::to_string(e.num);
     int32_t own = find_kw(doc.data, doc.len, e.obj_pos, "obj");
@@ -171,6 +224,8 @@ inline std::string direct_row_reason(const pdf_doc& doc, const obj_entry& e) {
         if (p + 9 <= e.endobj_pos && std::memcmp(doc.data + p, "endstream", 9) == 0) p = skip_ws(doc.data, p + 9, e.endobj_pos);
         if (p < e.endobj_pos) return "bytes between the stream data of " + obj + " and its endobj";
     }
+    if (e.has_stream && e.data_end >= e.data_start && declared_length(doc, e) > e.data_end - e.data_start)
+        return "the declared length of " + obj + " reaches beyond its data";
     return "";
 }
 
@@ -197,7 +252,7 @@ inline std::string copy_difference_reason(const std::string& path) {
                 while (first < e.objstm_len && e.objstm_text[first] != '\n' && e.objstm_text[first] != '\r') ++first;
                 first = skip_ws(e.objstm_text, first, e.objstm_len);
             }
-            if (first < e.objstm_len && e.objstm_text[first] == '<') continue;
+            if (first + 1 < e.objstm_len && e.objstm_text[first] == '<' && e.objstm_text[first + 1] == '<') continue;
             if (e.num == doc.root || obj_type(doc.data, doc.len, e) != 0) {
                 reason = "object " + std::to_string(e.num) +
                          " of the page tree comes from an object stream and its text does not begin with its dictionary";

@@ -2,6 +2,7 @@
 // stream and catalog in written files, and reading the packet back.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -320,6 +321,48 @@ TEST(XmpWrite, ReadBackAfterWriteAndClear) {
     EXPECT_STREQ(json,
                  "{\"dc:title\":\"\",\"dc:creator\":\"\",\"dc:description\":\"\",\"dc:subject\":\"\","
                  "\"xmp:CreateDate\":\"\",\"xmp:ModifyDate\":\"\",\"pdf:Producer\":\"\",\"pdf:Keywords\":\"\"}");
+}
+
+// The new reference goes before the close of the catalog's dictionary, except
+// where an array opened in the dictionary is still open there: inside it the
+// reference would be an array element (a page-tree root's kid, for one), so
+// it goes right after the "<<" instead.
+TEST(XmpWrite, ReferencePlacedOutsideAnArrayLeftOpen) {
+    struct row {
+        const char* catalog;
+        const char* written;
+    };
+    const row rows[] = {
+        {"<</Type /Catalog /Pages 2 0 R /OpenAction [3 0 R /Fit] /Lang (x[)>>",
+         "<</Type /Catalog /Pages 2 0 R /OpenAction [3 0 R /Fit] /Lang (x[) /Metadata 5 0 R>>"},
+        {"<</Type /Catalog /Pages 2 0 R /OpenAction [3 0 R /Fit>>",
+         "<< /Metadata 5 0 R /Type /Catalog /Pages 2 0 R /OpenAction [3 0 R /Fit>>"},
+        {"<</Type /Catalog /Pages 2 0 R /A [<</B [1] /C (])>>>>",
+         "<< /Metadata 5 0 R /Type /Catalog /Pages 2 0 R /A [<</B [1] /C (])>>>>"},
+        // A page-tree node as the root, its kids never closed.
+        {"<</Type /Pages /Count 1 /Kids [3 0 R>>", "<< /Metadata 5 0 R /Type /Pages /Count 1 /Kids [3 0 R>>"},
+    };
+    TempDir dir;
+    for (const row& r : rows) {
+        PdfBuilder b;
+        b.obj(1, r.catalog);
+        b.obj(2, "<</Type /Pages /Kids [3 0 R] /Count 1>>");
+        b.obj(3, "<</Type /Page /Parent 2 0 R>>");
+        b.xref_trailer("/Size 4 /Root 1 0 R");
+        std::string in = b.write(dir.path() / "in.pdf"), out = dir.file("out.pdf");
+        const char* info = vellix_read(in.c_str());
+        ASSERT_NE(info, nullptr) << r.catalog;
+        const std::string pages = std::strstr(info, ",\"pages\":") ? std::strstr(info, ",\"pages\":") : "";
+        ASSERT_EQ(vellix_write_xmp(in.c_str(), out.c_str(), "{\"dc:title\":\"T\"}"), 1) << vellix_last_error();
+        EXPECT_NE(read_file(out).find(std::string("1 0 obj\n") + r.written + "\nendobj\n"), std::string::npos)
+            << r.catalog << "\n" << read_file(out);
+        const char* copy = vellix_read(out.c_str());
+        ASSERT_NE(copy, nullptr) << r.catalog;
+        EXPECT_EQ(std::string(std::strstr(copy, ",\"pages\":")).substr(0, 11), pages.substr(0, 11)) << r.catalog;
+        const char* xmp = vellix_read_xmp(out.c_str());
+        ASSERT_NE(xmp, nullptr) << r.catalog;
+        EXPECT_EQ(std::string(xmp).rfind("{\"dc:title\":\"T\",", 0), 0u) << r.catalog << " " << xmp;
+    }
 }
 
 }  // namespace

@@ -63,8 +63,43 @@ std::string catalog_text(const pdf_doc& doc, const obj_entry& e) {
     return std::string(reinterpret_cast<const char*>(doc.data + e.dict_pos), static_cast<size_t>(end - e.dict_pos));
 }
 
+// Where the new Metadata reference goes in a catalog text whose first
+// dictionary closes at `close`: just before that close, unless an array
+// opened inside the dictionary is still open there (a broken catalog such as
+// "<</Kids[3 0 R>>"), where the reference would become an array element; then
+// just after the dictionary's "<<". *pad is set when a space must follow the
+// reference there. Literal strings are passed over as find_dict_close does.
+int32_t metadata_ref_pos(const uint8_t* t, int32_t close, bool* pad) {
+    *pad = false;
+    int32_t open = -1, depth = 0;
+    for (int32_t i = 0; i < close;) {
+        uint8_t c = t[i];
+        if (c == '(') {
+            int nest = 0;
+            do {
+                if (t[i] == '\\') ++i;
+                else if (t[i] == '(') ++nest;
+                else if (t[i] == ')') --nest;
+                ++i;
+            } while (nest > 0 && i < close);
+            continue;
+        }
+        if (c == '<' && t[i + 1] == '<' && open < 0) open = i;
+        if (c == '<' || c == '>') i += t[i + 1] == c ? 2 : 1;
+        else {
+            if (open >= 0 && c == '[') ++depth;
+            if (open >= 0 && c == ']') --depth;
+            ++i;
+        }
+    }
+    if (depth <= 0 || open < 0) return close;
+    *pad = true;
+    return open + 2;
+}
+
 // Catalog text without its Metadata references and, when meta_num >= 0, with
-// a new reference before the close of its first dictionary.
+// a new reference before the close of its first dictionary (after its "<<"
+// when an array is left open at the close, see metadata_ref_pos).
 std::string catalog_rewrite(const pdf_doc& doc, const obj_entry& e, int32_t meta_num, int32_t meta_gen) {
     std::string text = catalog_text(doc, e);
     int32_t n = static_cast<int32_t>(text.size());
@@ -74,10 +109,12 @@ std::string catalog_rewrite(const pdf_doc& doc, const obj_entry& e, int32_t meta
     if (meta_num >= 0) {
         int32_t close = find_dict_close(reinterpret_cast<const uint8_t*>(text.data()), 0, n);
         if (close >= 0) {
+            bool pad = false;
+            int32_t at = metadata_ref_pos(reinterpret_cast<const uint8_t*>(text.data()), close, &pad);
             char ref[64];
-            int k = std::snprintf(ref, sizeof ref, " /Metadata %ld %ld R", static_cast<long>(meta_num),
-                                  static_cast<long>(meta_gen));
-            text.insert(static_cast<size_t>(close), ref, static_cast<size_t>(k));
+            int k = std::snprintf(ref, sizeof ref, pad ? " /Metadata %ld %ld R " : " /Metadata %ld %ld R",
+                                  static_cast<long>(meta_num), static_cast<long>(meta_gen));
+            text.insert(static_cast<size_t>(at), ref, static_cast<size_t>(k));
         }
     }
     return text;
