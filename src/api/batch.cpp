@@ -7,10 +7,10 @@ thread_local result_slot g_batch_json;
 
 // The previous result stays in place when an argument is null.
 extern "C" VELLIX_API int vellix_batch_read(const char* dir, const char** out_json) {
-    clear_error();
-    if (!args_given({dir, out_json})) return 0;
-    g_batch_json.reset();
     return export_guard(0, "failed to build batch JSON", [&] {
+        clear_error();
+        if (!args_given({dir, out_json})) return 0;
+        g_batch_json.reset();
         pdf_dir d;
         if (!pdf_dir_open(dir, &d)) return 0;
         strbuf b = strbuf_start();

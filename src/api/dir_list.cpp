@@ -7,7 +7,6 @@
 #include <cstring>
 #include <memory>
 
-#include "api/flows.h"
 #include "core/frame.h"
 
 namespace {

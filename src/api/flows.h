@@ -83,15 +83,6 @@ int write_flow(const char* in_path, const char* out_path, std::initializer_list<
     });
 }
 
-// The qualifying ".pdf" entries of one directory, in listing order.
-struct pdf_dir {
-    const char* path;
-    std::vector<std::string> names;
-};
-
-// Lists dir into *out; false with "cannot open directory %s" when it cannot be opened.
-bool pdf_dir_open(const char* dir, pdf_dir* out);
-
 // The multi-file flow: loads each entry of d in turn (encrypted files
 // refused) and runs each(name, doc) for those that load; an entry that does
 // not load is skipped, its message left in g_err.

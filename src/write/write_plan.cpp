@@ -26,18 +26,18 @@ bool plan_info(const pdf_doc& doc, const write_request& req, const obj_entry* ro
 // object is not obeyed: replacing or removing either would wreck the document.
 void plan_xmp(const pdf_doc& doc, const write_request& req, const obj_entry* info_row, int32_t* next,
               write_plan* plan) {
-    const obj_entry* meta = find_xmp_obj(doc);
-    if (meta && (meta->num == doc.root || (info_row && meta->num == doc.info))) meta = nullptr;
+    const obj_entry* stream = find_xmp_obj(doc);
+    if (stream && (stream->num == doc.root || (info_row && stream->num == doc.info))) stream = nullptr;
     int32_t ref_num = -1, ref_gen = 0;
     if (req.xmp == xmp_edit::replace) {
         plan->xmp.body = req.packet;
-        plan->xmp.edit = meta ? obj_edit::replace : obj_edit::add;
-        plan->xmp.num = meta ? meta->num : (*next)++;
+        plan->xmp.edit = stream ? obj_edit::replace : obj_edit::add;
+        plan->xmp.num = stream ? stream->num : (*next)++;
         ref_num = plan->xmp.num;
-        ref_gen = meta ? meta->gen : 0;
-    } else if (meta) {
+        ref_gen = stream ? stream->gen : 0;
+    } else if (stream) {
         plan->xmp.edit = obj_edit::drop;
-        plan->xmp.num = meta->num;
+        plan->xmp.num = stream->num;
     }
     const obj_entry* root = doc.root >= 0 ? doc_find(doc, doc.root) : nullptr;
     if (catalog_rewritable(root))

@@ -1,3 +1,4 @@
+// One write: plan, emit, atomic file.
 #include "write/writer.h"
 
 #include "core/frame.h"
