@@ -266,7 +266,6 @@ inline std::string copy_difference_reason(const std::string& path) {
             reach = std::max(reach, end);
         }
     }
-    doc_free(&doc);
     clear_error();
     return reason;
 }
@@ -346,15 +345,13 @@ inline std::string json_args_fixture() {
 // last object written, the Info dictionary then replaces object N.
 inline std::string json_copy_difference_reason(const std::string& json) {
     jsonobj obj;
-    jsonobj_guard guard{&obj};
     if (!json_parse_flat(json.c_str(), &obj)) return "";
-    for (int32_t i = 0; i < obj.count; ++i) {
-        if (!obj.values[i]) continue;
+    for (const json_pair& kv : obj) {
         // As written: the escapes of control bytes are digits too.
         strbuf b;
-        pdf_escape_literal(&b, obj.values[i]);
+        pdf_escape_literal(&b, kv.value.c_str());
         if (b.data && holds_object_header(reinterpret_cast<const uint8_t*>(b.data), 0, static_cast<int32_t>(b.len)))
-            return "the value of \"" + std::string(obj.keys[i]) + "\" holds an object header as written";
+            return "the value of \"" + kv.key + "\" holds an object header as written";
     }
     return "";
 }

@@ -11,6 +11,8 @@
 #include "support/pdf_builder.h"
 #include "vellix.h"
 
+extern thread_local result_slot g_analyze_json;  // defined beside vellix_analyze
+
 namespace {
 
 std::string analyze_json(long total, long fonts, long images, long streams, long overhead, int pages,

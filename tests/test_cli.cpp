@@ -204,12 +204,11 @@ TEST(CliFlatJson, WritersDecodeEveryByteBack) {
     };
     std::string text = json_flat_object(pairs);
     jsonobj obj;
-    jsonobj_guard guard{&obj};
-    ASSERT_EQ(json_parse_flat(text.c_str(), &obj), 1) << text;
-    ASSERT_EQ(obj.count, static_cast<int32_t>(pairs.size()));
-    for (int32_t i = 0; i < obj.count; ++i) {
-        EXPECT_EQ(obj.keys[i], pairs[i].first);
-        EXPECT_EQ(obj.values[i], pairs[i].second);
+    ASSERT_TRUE(json_parse_flat(text.c_str(), &obj)) << text;
+    ASSERT_EQ(obj.size(), pairs.size());
+    for (size_t i = 0; i < obj.size(); ++i) {
+        EXPECT_EQ(obj[i].key, pairs[i].first);
+        EXPECT_EQ(obj[i].value, pairs[i].second);
     }
     EXPECT_EQ(json_flat_object({}), "{}");
 }

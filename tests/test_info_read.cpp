@@ -15,6 +15,8 @@
 #include "support/pdf_builder.h"
 #include "vellix.h"
 
+extern thread_local result_slot g_read_json;  // defined beside vellix_read
+
 namespace {
 
 // The bytes of s in a heap block of exactly their size, so a read past the
@@ -342,7 +344,7 @@ TEST_F(ReadFile, TrailerInfoToNonDictionaryGivesEmptyFieldsWithoutSearch) {
               "\"producer\":\"\",\"creation_date\":\"\",\"mod_date\":\"\"");
 }
 
-TEST_F(ReadFile, MetaReadFieldsDoesNotSearch) {
+TEST_F(ReadFile, InfoReadNamedDoesNotSearch) {
     PdfBuilder b = doc_with(1);
     b.obj(4, "<< /Title (scan only) /Producer (p) >>");
     b.xref_trailer("/Size 5 /Root 1 0 R");
@@ -350,7 +352,7 @@ TEST_F(ReadFile, MetaReadFieldsDoesNotSearch) {
     EXPECT_NE(read_json(path).find("scan only"), std::string::npos);
     pdf_doc doc;
     ASSERT_EQ(doc_load_ex(path.c_str(), &doc, 0), 0);
-    info_fields f = meta_read_fields(doc);
+    info_fields f = info_read_named(doc);
     for (const cstr& s : f) {
         ASSERT_NE(s, nullptr);
         EXPECT_STREQ(s.get(), "");
@@ -358,14 +360,14 @@ TEST_F(ReadFile, MetaReadFieldsDoesNotSearch) {
     doc_free(&doc);
 }
 
-TEST_F(ReadFile, MetaReadFieldsReadsTheTrailerInfo) {
+TEST_F(ReadFile, InfoReadNamedReadsTheTrailerInfo) {
     PdfBuilder b = doc_with(1);
     b.obj(4, "<< /Title (T) /Keywords [(a) (b)] /ModDate (D:20200202) /CreationDate (bad) >>");
     b.xref_trailer("/Size 5 /Root 1 0 R /Info 4 0 R");
     std::string path = put(b.bytes());
     pdf_doc doc;
     ASSERT_EQ(doc_load_ex(path.c_str(), &doc, 0), 0);
-    info_fields f = meta_read_fields(doc);
+    info_fields f = info_read_named(doc);
     std::vector<std::string> got;
     for (const cstr& s : f) got.emplace_back(s.get());
     EXPECT_EQ(got, (std::vector<std::string>{"T", "", "", "a,b", "", "", "", "2020-02-02"}));

@@ -276,9 +276,8 @@ TEST(WriteInfo, MessagesAndResults) {
 
     pdf_doc doc;
     ASSERT_EQ(doc_load_ex(in.c_str(), &doc, 0), 0);
-    EXPECT_EQ(doc_write_meta(doc, nullptr, 1, "t", nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(doc_write(doc, nullptr, write_request{}), 0);
     EXPECT_STREQ(vellix_last_error(), "NULL output path");
-    doc_free(&doc);
 
     // Success empties an earlier message.
     EXPECT_EQ(vellix_write(in.c_str(), out.c_str(), "", nullptr, nullptr, nullptr), 1);
@@ -332,20 +331,34 @@ TEST(InfoCollect, CarriedBytesPerValueKind) {
 
 TEST(InfoBuild, CallerValuesCarriedValuesAndDates) {
     TempDir dir;
+    constexpr mod_date_rule NOW = mod_date_rule::now, CARRY = mod_date_rule::carry;
     struct row {
         const char* info;  // "" for no Info dictionary
         const char* title;
         const char* keywords;
-        const char* expect;
+        const char* mod_date;
+        mod_date_rule rule;
+        const char* expect;  // null: refused with `message`
+        const char* message;
     };
     const row rows[] = {
-        {"", nullptr, nullptr, "<< /CreationDate (D:NNNNNNNNNNNNNNZ) /ModDate (D:NNNNNNNNNNNNNNZ)>>"},
-        {"<</ModDate (D:19990101000000Z) /Author (Me) /Foo (bar) /Creator <4142>>>", nullptr, nullptr,
+        {"", nullptr, nullptr, nullptr, NOW, "<< /CreationDate (D:NNNNNNNNNNNNNNZ) /ModDate (D:NNNNNNNNNNNNNNZ)>>"},
+        {"<</ModDate (D:19990101000000Z) /Author (Me) /Foo (bar) /Creator <4142>>>", nullptr, nullptr, nullptr, NOW,
          "<< /Author (Me) /Creator <4142> /CreationDate (D:NNNNNNNNNNNNNNZ) /ModDate (D:NNNNNNNNNNNNNNZ)>>"},
-        {"<</Title <FEFF0041> /Keywords [(a) (b)] /CreationDate (D:2001)>>", nullptr, "k\\1\x01\xC3\xA9",
+        {"<</Title <FEFF0041> /Keywords [(a) (b)] /CreationDate (D:2001)>>", nullptr, "k\\1\x01\xC3\xA9", nullptr, NOW,
          "<< /Title <FEFF0041> /Keywords (k\\\\1\\001\xC3\xA9) /CreationDate (D:2001) /ModDate (D:NNNNNNNNNNNNNNZ)>>"},
-        {"<</Title (Old)>>", "", nullptr,
+        {"<</Title (Old)>>", "", nullptr, nullptr, NOW,
          "<< /Title () /CreationDate (D:NNNNNNNNNNNNNNZ) /ModDate (D:NNNNNNNNNNNNNNZ)>>"},
+        // The carry rule keeps an old ModDate and stamps one only where there is none.
+        {"<</ModDate (D:19990101000000Z) /Author (Me)>>", nullptr, nullptr, nullptr, CARRY,
+         "<< /Author (Me) /CreationDate (D:NNNNNNNNNNNNNNZ) /ModDate (D:19990101000000Z)>>"},
+        {"<</Author (Me)>>", nullptr, nullptr, nullptr, CARRY,
+         "<< /Author (Me) /CreationDate (D:NNNNNNNNNNNNNNZ) /ModDate (D:NNNNNNNNNNNNNNZ)>>"},
+        // A given date is normalised, under either rule, or refused.
+        {"<</ModDate (D:19990101000000Z)>>", nullptr, nullptr, "2024-01-15", NOW,
+         "<< /CreationDate (D:NNNNNNNNNNNNNNZ) /ModDate (D:20240115000000Z)>>"},
+        {"<</ModDate (D:19990101000000Z)>>", "t", nullptr, "15/01/2024", CARRY, nullptr,
+         "bad date for ModDate: 15/01/2024"},
     };
     for (const row& r : rows) {
         PdfBuilder b;
@@ -356,12 +369,22 @@ TEST(InfoBuild, CallerValuesCarriedValuesAndDates) {
         std::string in = b.write(dir.path() / "in.pdf");
         pdf_doc doc;
         ASSERT_EQ(doc_load_ex(in.c_str(), &doc, 0), 0);
+        info_values v;
+        v.given[FIELD_TITLE] = r.title;
+        v.given[FIELD_KEYWORDS] = r.keywords;
+        v.given[FIELD_MOD_DATE] = r.mod_date;
+        v.mod_date = r.rule;
+        clear_error();
         clock_window w;
         w.start();
-        cstr d = build_info_dict(doc, r.title, nullptr, nullptr, r.keywords);
+        cstr d = info_dict_build(doc, v);
         w.stop();
-        doc_free(&doc);
-        ASSERT_TRUE(d);
+        if (!r.expect) {
+            EXPECT_FALSE(d) << r.info;
+            EXPECT_STREQ(vellix_last_error(), r.message) << r.info;
+            continue;
+        }
+        ASSERT_TRUE(d) << vellix_last_error();
         EXPECT_EQ(w.mask(d.get()), r.expect) << r.info;
     }
 }
@@ -402,7 +425,6 @@ TEST(Writers, SampleCopiesPassExternalChecks) {
         size_t pages = src.pages.size();
         int pages_ok = src.pages_ok;
         bool has_catalog = loaded == 0 && doc_find(src, src.root) != nullptr;
-        doc_free(&src);
         if (!has_catalog) continue;  // e.g. objects in streams with filters the library does not decode
         bool pdfinfo_reads = pdfinfo && run_command("timeout 30 pdfinfo '" + in + "' >/dev/null", &log) == 0;
         std::string npages;
@@ -418,7 +440,6 @@ TEST(Writers, SampleCopiesPassExternalChecks) {
             ASSERT_EQ(doc_load_ex(out.c_str(), &copy, 0), 0);
             EXPECT_EQ(copy.pages_ok, pages_ok);
             EXPECT_EQ(copy.pages.size(), pages);
-            doc_free(&copy);
             if (pdfinfo_reads && w.title) {
                 run_command("timeout 30 pdfinfo '" + out + "'", &log);
                 size_t t = log.find("Title:");

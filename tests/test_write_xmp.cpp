@@ -29,15 +29,14 @@ namespace {
 // The packet for a JSON text, with the date of now masked.
 std::string packet_for(const char* json) {
     jsonobj obj;
-    jsonobj_guard g{&obj};
-    EXPECT_EQ(json_parse_flat(json, &obj), 1) << json;
+    EXPECT_TRUE(json_parse_flat(json, &obj)) << json;
     bool has_date = false;
-    for (int32_t i = 0; i < obj.count; ++i) has_date |= std::string(obj.keys[i]) == "xmp:ModifyDate";
+    for (const json_pair& kv : obj) has_date |= kv.key == "xmp:ModifyDate";
     clock_window w;
     w.start();
-    strbuf b = xmp_packet_build(obj, has_date);
+    std::string packet = xmp_packet_build(obj, has_date);
     w.stop();
-    return w.mask(std::string(b.data, b.len));
+    return w.mask(packet);
 }
 
 TEST(XmlEscape, Table) {

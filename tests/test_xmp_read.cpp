@@ -74,10 +74,9 @@ std::string read_bytes(const std::string& bytes) {
 
 std::map<std::string, std::string> parse(const std::string& json) {
     jsonobj o;
-    jsonobj_guard g{&o};
     std::map<std::string, std::string> m;
-    EXPECT_EQ(json_parse_flat(json.c_str(), &o), 1) << json;
-    for (int32_t i = 0; i < o.count; ++i) m[o.keys[i]] = o.values[i];
+    EXPECT_TRUE(json_parse_flat(json.c_str(), &o)) << json;
+    for (const json_pair& kv : o) m[kv.key] = kv.value;
     return m;
 }
 

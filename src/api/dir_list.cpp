@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include "core/frame.h"
+
 namespace {
 
 char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -43,3 +45,10 @@ std::string dir_join(const char* dir, const std::string& name) {
 }
 
 bool dir_make(const char* path) { return mkdir(path, 0777) == 0 || errno == EEXIST; }
+
+bool pdf_dir_open(const char* dir, pdf_dir* out) {
+    out->path = dir;
+    if (dir_list_pdfs(dir, &out->names)) return true;
+    set_error("cannot open directory %s", dir);
+    return false;
+}

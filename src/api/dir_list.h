@@ -19,3 +19,12 @@ std::string dir_join(const char* dir, const std::string& name);
 // Creates one directory level (mode 0777 before the umask); an existing
 // directory counts as success.
 bool dir_make(const char* path);
+
+// The qualifying ".pdf" entries of one directory, in listing order.
+struct pdf_dir {
+    const char* path;
+    std::vector<std::string> names;
+};
+
+// Lists dir into *out; false with "cannot open directory %s" when it cannot be opened.
+bool pdf_dir_open(const char* dir, pdf_dir* out);

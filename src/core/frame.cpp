@@ -3,12 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "vellix.h"
-
 thread_local char g_err[ERR_CAP];
-
-thread_local result_slot g_read_json, g_xmp_json, g_batch_json, g_fonts_json, g_images_json,
-    g_bookmarks_json, g_security_json, g_analyze_json, g_labels_json, g_compare_json;
 
 int set_error(const char* fmt, ...) {
     va_list ap;
@@ -29,16 +24,3 @@ const char* slot_publish(result_slot& slot, strbuf& b, const char* fail_msg) {
     set_error("%s", fail_msg);
     return nullptr;
 }
-
-extern "C" {
-
-VELLIX_API int vellix_init(void) {
-    clear_error();
-    return 1;
-}
-
-VELLIX_API void vellix_cleanup(void) { clear_error(); }
-
-VELLIX_API const char* vellix_last_error(void) { return g_err; }
-
-}  // extern "C"

@@ -17,15 +17,13 @@ extern thread_local char g_err[ERR_CAP];
 int set_error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 inline void clear_error() { g_err[0] = 0; }
 
-// A result slot holds the text its export returned last (freed by the next call).
+// A result slot holds the text its export returned last (freed by the next
+// call); each text-returning export defines its own beside it.
 struct result_slot {
     char* text = nullptr;
     ~result_slot() { std::free(text); }
     void reset() noexcept { std::free(text); text = nullptr; }
 };
-
-extern thread_local result_slot g_read_json, g_xmp_json, g_batch_json, g_fonts_json, g_images_json,
-    g_bookmarks_json, g_security_json, g_analyze_json, g_labels_json, g_compare_json;
 
 // Publishes a finished report: a non-empty buffer moves into the slot and is
 // returned; an empty one sets fail_msg and gives null.

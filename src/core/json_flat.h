@@ -1,23 +1,18 @@
 // Parser for flat JSON objects whose values are all strings.
 #pragma once
 
-#include <cstdint>
+#include <string>
+#include <vector>
 
-// Pairs in input order; duplicates are kept. Strings are malloc'ed and owned.
-struct jsonobj {
-    char** keys = nullptr;
-    char** values = nullptr;
-    int32_t count = 0;
-    int32_t cap = 0;
+struct json_pair {
+    std::string key;
+    std::string value;
 };
 
-// 1 when text is accepted, 0 otherwise; obj may hold pairs either way and is
-// released with jsonobj_free in every case.
-int json_parse_flat(const char* text, jsonobj* obj);
-void jsonobj_free(jsonobj* obj);
+// The pairs of one object in input order; a key that occurs twice is two pairs.
+using jsonobj = std::vector<json_pair>;
 
-// Releases a jsonobj when it goes out of scope.
-struct jsonobj_guard {
-    jsonobj* obj;
-    ~jsonobj_guard() { jsonobj_free(obj); }
-};
+// Parses text into *obj (previous contents discarded). True when the text is
+// accepted; on refusal *obj keeps the pairs read before the point of refusal.
+// Throws std::bad_alloc when memory runs out.
+bool json_parse_flat(const char* text, jsonobj* obj);

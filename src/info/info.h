@@ -1,6 +1,6 @@
 // Reading the document information (Info) dictionary: key search over a
 // dictionary's bytes, value decoding, the Keywords join, the eight-field
-// reader, and the choice of the Info object for reports.
+// reader, and which object is the Info dictionary.
 #pragma once
 
 #include <array>
@@ -12,11 +12,9 @@
 constexpr int INFO_FIELD_COUNT = 8;
 
 // The eight metadata fields, always in this order. INFO_KEYS are the Info
-// dictionary keys (without solidus); KEYS are the JSON keys. FIELDS is the
-// same table as KEYS.
+// dictionary keys (without solidus); KEYS are the JSON keys.
 extern const char* const INFO_KEYS[INFO_FIELD_COUNT];
 extern const char* const KEYS[INFO_FIELD_COUNT];
-inline constexpr auto& FIELDS = KEYS;
 
 // Index of the field in the tables above.
 enum info_field : int {
@@ -54,13 +52,34 @@ using info_fields = std::array<cstr, INFO_FIELD_COUNT>;
 // Throws std::bad_alloc when memory runs out (exports run inside export_guard).
 info_fields info_read_region(const dict_region& r);
 
-// The eight fields of the Info dictionary the trailer names (doc.info).
-// No search for another dictionary: without one all eight are "".
-// Throws std::bad_alloc when memory runs out.
-info_fields meta_read_fields(const pdf_doc& doc);
+// Which object is the Info dictionary. The row the trailer names (doc.info,
+// which the loader keeps only when the table holds it) is the answer of
+// every reader and writer; the rules differ where it is missing or unsafe:
+// - vellix_read (info_obj_find) looks further: without a named row it takes
+//   the first dictionary that looks like Info, so that a file whose trailer
+//   lost its /Info entry still reports its metadata.
+// - batch read and compare (info_read_named) read the named row only and
+//   give eight "" without it: they list what the file declares.
+// - the writers carry old values from the named row whatever it is
+//   (info_collect_doc), but replace or drop it only when info_obj_writable
+//   allows: a trailer /Info naming the catalog, a page or a page-tree node is
+//   not obeyed there, since rewriting or dropping that object would destroy
+//   the document; the new dictionary is then added as a new object.
 
-// The Info object as reports choose it: the row named by doc.info when the
-// table holds it (even if that row has no dictionary); otherwise the first
-// row, in table order, whose dictionary holds Title, Author or Producer
-// together with Producer or Creator. Null when neither gives a row.
+// The eight fields of the row the trailer names (doc.info); all "" without one.
+// Throws std::bad_alloc when memory runs out.
+info_fields info_read_named(const pdf_doc& doc);
+
+// The Info object as vellix_read chooses it: the row named by doc.info (even
+// if that row has no dictionary); otherwise the first row, in table order,
+// whose dictionary holds Title, Author or Producer together with Producer or
+// Creator. Null when neither gives a row.
 const obj_entry* info_obj_find(const pdf_doc& doc);
+
+// The Info object a writer may replace or drop: the row named by doc.info
+// unless it is the catalog, a page or a page-tree node; null otherwise (info_build.cpp).
+const obj_entry* info_obj_writable(const pdf_doc& doc);
+
+// The JSON text of vellix_read for doc into b; always true (a failed append
+// leaves b empty).
+bool read_json_build(const pdf_doc& doc, strbuf& b);

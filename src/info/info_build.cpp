@@ -4,6 +4,7 @@
 
 #include "syntax/codecs.h"
 #include "core/date.h"
+#include "core/frame.h"
 #include "syntax/lexer.h"
 
 namespace {
@@ -164,33 +165,51 @@ char* info_pair_append(strbuf* b, const info_pair& p) {
     return buf_bytes(b, p.bytes.get(), p.size);
 }
 
-cstr build_info_dict(const pdf_doc& doc, const char* title, const char* author, const char* subject,
-                     const char* keywords) {
+const obj_entry* info_obj_writable(const pdf_doc& doc) {
+    if (doc.info < 0 || doc.info == doc.root) return nullptr;
+    const obj_entry* e = doc_find(doc, doc.info);
+    return e && obj_type(doc.data, doc.len, *e) == 0 ? e : nullptr;  // never a page or a page-tree node
+}
+
+namespace {
+
+// " /Key " and value as a literal string.
+bool append_value(strbuf* b, int field, const char* value) {
+    return buf_str(b, " /") && buf_str(b, INFO_KEYS[field]) && buf_bytes(b, " ", 1) && pdf_escape_literal(b, value);
+}
+
+}  // namespace
+
+cstr info_dict_build(const pdf_doc& doc, const info_values& v) {
     info_pairs pairs;
     info_collect_doc(doc, &pairs);
     char today[DATE_BUF];
     today_pdf_date(today);
-
     strbuf b = strbuf_start();
     bool ok = buf_bytes(&b, "<<", 2) != nullptr;
-    const char* given[4] = {title, author, subject, keywords};
-    for (int f = 0; f < 4 && ok; ++f) {
-        if (given[f]) {
-            ok = buf_str(&b, " /") && buf_str(&b, INFO_KEYS[f]) && buf_bytes(&b, " ", 1) &&
-                 pdf_escape_literal(&b, given[f]);
-        } else if (pairs[f].present) {
-            ok = info_pair_append(&b, pairs[f]);
+    for (int f = 0; f < INFO_FIELD_COUNT && ok; ++f) {
+        bool is_date = f == FIELD_CREATION_DATE || f == FIELD_MOD_DATE;
+        const char* given = v.given[f];
+        char date[DATE_BUF];
+        if (given && is_date) {
+            if (normalize_write_date(given, date) != 0) {
+                set_error("bad date for %s: %s", INFO_KEYS[f], given);
+                return cstr();
+            }
+            given = date;
         }
+        bool stamp = f == FIELD_MOD_DATE && v.mod_date == mod_date_rule::now;
+        if (given)
+            ok = append_value(&b, f, given);
+        else if (pairs[f].present && !stamp)
+            ok = info_pair_append(&b, pairs[f]);
+        else if (is_date)
+            ok = append_value(&b, f, today);
     }
-    for (int f : {FIELD_CREATOR, FIELD_PRODUCER})
-        if (ok && pairs[f].present) ok = info_pair_append(&b, pairs[f]);
-    if (ok) {
-        if (pairs[FIELD_CREATION_DATE].present)
-            ok = info_pair_append(&b, pairs[FIELD_CREATION_DATE]);
-        else
-            ok = buf_str(&b, " /CreationDate ") && pdf_escape_literal(&b, today);
+    ok = ok && buf_bytes(&b, ">>", 2);
+    if (!ok || b.len == 0) {
+        set_error("failed to build the Info dict");
+        return cstr();
     }
-    ok = ok && buf_str(&b, " /ModDate ") && pdf_escape_literal(&b, today) && buf_bytes(&b, ">>", 2);
-    if (!ok || b.len == 0) return cstr();
     return cstr(b.release());
 }

@@ -32,11 +32,24 @@ void info_collect(const uint8_t* text, int32_t end, int32_t start, info_pairs* p
 // none or it has no dictionary).
 void info_collect_doc(const pdf_doc& doc, info_pairs* pairs);
 
-// "<< /Title (..) ... /ModDate (D:..)>>": caller values (null keeps the old
-// value) for the first four keys, Creator and Producer carried, CreationDate
-// carried or today, ModDate today. Null only when memory is exhausted.
-cstr build_info_dict(const pdf_doc& doc, const char* title, const char* author, const char* subject,
-                     const char* keywords);
+// How ModDate is written when the caller gives no value for it: the time of
+// now (now), or the old value and the time of now only when there is none (carry).
+enum class mod_date_rule { now, carry };
+
+// What a new Info dictionary is made of: one caller value per field in the
+// order of INFO_KEYS (null: carry the old value) and the ModDate rule.
+struct info_values {
+    std::array<const char*, INFO_FIELD_COUNT> given{};
+    mod_date_rule mod_date = mod_date_rule::now;
+};
+
+// "<< /Title (..) ... /ModDate (D:..)>>" from the eight keys in table order:
+// a caller value as a literal string (the two dates normalised first), else
+// the carried bytes of the old dictionary (info_collect_doc), else for
+// CreationDate, and for ModDate, the date of now; ModDate follows v.mod_date.
+// Null with "bad date for %s: %s" when a date is refused, or with "failed to
+// build the Info dict" when memory runs out.
+cstr info_dict_build(const pdf_doc& doc, const info_values& v);
 
 // Appends " " and the carried bytes of p (p must be present).
 char* info_pair_append(strbuf* b, const info_pair& p);

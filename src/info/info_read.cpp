@@ -207,7 +207,7 @@ info_fields info_read_region(const dict_region& r) {
     return f;
 }
 
-info_fields meta_read_fields(const pdf_doc& doc) {
+info_fields info_read_named(const pdf_doc& doc) {
     const obj_entry* e = doc.info >= 0 ? doc_find(doc, doc.info) : nullptr;
     return info_read_region(e ? doc_dict_span(doc, *e) : dict_region{});
 }
@@ -231,8 +231,6 @@ const obj_entry* info_obj_find(const pdf_doc& doc) {
     return nullptr;
 }
 
-namespace {
-
 // {"title":...,"mod_date":...,"pages":P,"file_size":N,"pdf_version":"V"}
 // A failed append empties the whole text, so no partial object is published.
 bool read_json_build(const pdf_doc& doc, strbuf& b) {
@@ -251,10 +249,4 @@ bool read_json_build(const pdf_doc& doc, strbuf& b) {
          json_str_append(&b, doc.version[0] ? doc.version : "1.0") && buf_str(&b, "}");
     if (!ok) b.reset();
     return true;
-}
-
-}  // namespace
-
-extern "C" VELLIX_API const char* vellix_read(const char* path) {
-    return report_export(g_read_json, path, 0, read_json_build);
 }

@@ -6,6 +6,7 @@
 
 #include "report/analyze.h"
 #include "report/report_common.h"
+#include "report/reports.h"
 #include "vellix.h"
 
 namespace {
@@ -51,6 +52,8 @@ size_sums sum_streams(const pdf_doc& doc) {
     return s;
 }
 
+}  // namespace
+
 bool analyze_build(const pdf_doc& doc, strbuf& b) {
     size_sums s = sum_streams(doc);
     int64_t overhead = static_cast<int64_t>(doc.len) - s.fonts - s.images - s.streams;
@@ -66,8 +69,6 @@ bool analyze_build(const pdf_doc& doc, strbuf& b) {
     if (!buf_bytes(&b, text, static_cast<uint64_t>(n))) b.reset();
     return true;
 }
-
-}  // namespace
 
 // Walks the name as decode_pdf_name decodes it (# and two hexadecimal digits
 // give one byte; the name ends at any other byte) and compares on the fly:
@@ -97,8 +98,4 @@ bool dict_name_is(const uint8_t* text, int32_t end, int32_t start, const char* k
         ++n;
     }
     return w[n] == 0;
-}
-
-extern "C" VELLIX_API const char* vellix_analyze(const char* path) {
-    return report_export(g_analyze_json, path, 0, analyze_build);
 }

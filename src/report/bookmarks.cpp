@@ -6,6 +6,7 @@
 
 #include "syntax/codecs.h"
 #include "report/report_common.h"
+#include "report/reports.h"
 #include "vellix.h"
 
 namespace {
@@ -169,6 +170,8 @@ const obj_entry* outline_first_item(const pdf_doc& doc) {
     return fn > 0 ? doc_find(doc, fn) : nullptr;
 }
 
+}  // namespace
+
 bool bookmarks_build(const pdf_doc& doc, strbuf& b) {
     buf_bytes(&b, "[", 1);
     if (const obj_entry* first = outline_first_item(doc)) {
@@ -192,10 +195,4 @@ bool bookmarks_build(const pdf_doc& doc, strbuf& b) {
     }
     buf_bytes(&b, "]", 1);
     return true;
-}
-
-}  // namespace
-
-extern "C" VELLIX_API const char* vellix_bookmarks(const char* path) {
-    return report_export(g_bookmarks_json, path, 0, bookmarks_build);
 }

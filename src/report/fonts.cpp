@@ -4,6 +4,7 @@
 
 #include "syntax/codecs.h"
 #include "report/report_common.h"
+#include "report/reports.h"
 #include "vellix.h"
 
 namespace {
@@ -38,6 +39,8 @@ void font_write(strbuf& b, const char* name, const char* type, bool embedded, bo
     buf_bytes(&b, "}", 1);
 }
 
+}  // namespace
+
 bool fonts_build(const pdf_doc& doc, strbuf& b) {
     buf_bytes(&b, "[", 1);
     bool first = true;
@@ -54,10 +57,4 @@ bool fonts_build(const pdf_doc& doc, strbuf& b) {
     }
     buf_bytes(&b, "]", 1);
     return true;
-}
-
-}  // namespace
-
-extern "C" VELLIX_API const char* vellix_fonts(const char* path) {
-    return report_export(g_fonts_json, path, 0, fonts_build);
 }

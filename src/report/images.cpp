@@ -8,6 +8,7 @@
 
 #include "syntax/codecs.h"
 #include "report/report_common.h"
+#include "report/reports.h"
 #include "vellix.h"
 
 namespace {
@@ -199,6 +200,8 @@ void image_write(strbuf& b, const int32_t (&nums)[4], const std::string& filter,
     buf_bytes(&b, "}", 1);
 }
 
+}  // namespace
+
 bool images_build(const pdf_doc& doc, strbuf& b) {
     buf_bytes(&b, "[", 1);
     bool first = true;
@@ -224,10 +227,4 @@ bool images_build(const pdf_doc& doc, strbuf& b) {
     }
     buf_bytes(&b, "]", 1);
     return true;
-}
-
-}  // namespace
-
-extern "C" VELLIX_API const char* vellix_images(const char* path) {
-    return report_export(g_images_json, path, 0, images_build);
 }

@@ -6,6 +6,7 @@
 
 #include "syntax/codecs.h"
 #include "report/report_common.h"
+#include "report/reports.h"
 #include "vellix.h"
 
 namespace {
@@ -187,16 +188,12 @@ bool label_array_find(const pdf_doc& doc, label_array& out) {
     return n > 0 && label_array_by_ref(doc, n, out);
 }
 
+}  // namespace
+
 bool page_labels_build(const pdf_doc& doc, strbuf& b) {
     buf_bytes(&b, "[", 1);
     label_array a;
     if (label_array_find(doc, a)) label_array_write(doc, a, b);
     buf_bytes(&b, "]", 1);
     return true;
-}
-
-}  // namespace
-
-extern "C" VELLIX_API const char* vellix_page_labels(const char* path) {
-    return report_export(g_labels_json, path, 0, page_labels_build);
 }

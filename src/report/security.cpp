@@ -5,6 +5,7 @@
 
 #include "syntax/codecs.h"
 #include "report/report_common.h"
+#include "report/reports.h"
 #include "vellix.h"
 
 namespace {
@@ -58,6 +59,8 @@ void bool_piece(strbuf& b, const char* key, bool v) {
     buf_str(&b, v ? "true" : "false");
 }
 
+}  // namespace
+
 bool security_build(const pdf_doc& doc, strbuf& b) {
     if (!doc.encrypted) {
         buf_bytes(&b, UNENCRYPTED_JSON, sizeof UNENCRYPTED_JSON - 1);
@@ -75,10 +78,4 @@ bool security_build(const pdf_doc& doc, strbuf& b) {
     bool_piece(b, ",\"annotate\":", bits & 32);
     buf_str(&b, "}}");
     return true;
-}
-
-}  // namespace
-
-extern "C" VELLIX_API const char* vellix_security(const char* path) {
-    return report_export(g_security_json, path, 1, security_build);
 }

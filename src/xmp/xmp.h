@@ -15,6 +15,11 @@
 // else the first row with a stream whose /Type is /Metadata; null when none.
 const obj_entry* find_xmp_obj(const pdf_doc& doc);
 
+// The JSON text of vellix_read_xmp for doc into b: the eight STD properties,
+// then the others in list order. False with "failed to decode the XMP stream"
+// when the metadata stream cannot be decoded.
+bool read_xmp_build(const pdf_doc& doc, strbuf& b);
+
 // One property: "prefix:local" (or "local" alone) and its decoded text, never empty.
 struct xmp_prop {
     std::string name;

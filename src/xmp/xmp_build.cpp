@@ -1,13 +1,11 @@
 #include "xmp/xmp_build.h"
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "core/date.h"
-#include "core/frame.h"
 #include "syntax/lexer.h"
-#include "write/writer.h"
-#include "vellix.h"
 
 namespace {
 
@@ -24,21 +22,15 @@ constexpr char DESCRIPTION_OPEN[] =
     "xmlns:iptc=\"http://iptc.org/std/Iptc4xmpCore/1.0/xmlns/\">";
 constexpr char PACKET_TAIL[] = "</rdf:Description>\n</rdf:RDF>\n</x:xmpmeta>\n<?xpacket end=\"w\"?>";
 
+// The packet under construction; memory exhaustion throws std::bad_alloc.
 struct packet_writer {
-    strbuf b = strbuf_start();
-    bool ok = true;
+    std::string b;
 
-    void str(const char* s) { bytes(s, std::strlen(s)); }
-    void bytes(const char* s, size_t n) {
-        if (ok && !buf_bytes(&b, s, n)) ok = false;
-    }
+    void str(const char* s) { b += s; }
     void escaped(const char* s) {
         cstr e = xml_escape(s);
-        if (!e) {
-            ok = false;
-            return;
-        }
-        str(e.get());
+        if (!e) throw std::bad_alloc();
+        b += e.get();
     }
 };
 
@@ -102,24 +94,22 @@ int xmp_key_ok(const char* key) {
     return colon ? 1 : 0;
 }
 
-strbuf xmp_packet_build(const jsonobj& obj, bool has_modify_date) {
+std::string xmp_packet_build(const jsonobj& obj, bool has_modify_date) {
     packet_writer w;
     w.str(PACKET_BEGIN);
     w.str(XMPMETA_OPEN);
     w.str(RDF_OPEN);
     w.str(DESCRIPTION_OPEN);
-    for (int32_t i = 0; i < obj.count && w.ok; ++i) {
-        const char* key = obj.keys[i];
-        const char* value = obj.values[i];
+    for (const json_pair& kv : obj) {
         w.str("<");
-        w.str(key);
+        w.str(kv.key.c_str());
         w.str(">");
-        if (std::strchr(value, ','))
-            write_alt(w, value);
+        if (kv.value.find(',') != std::string::npos)
+            write_alt(w, kv.value.c_str());
         else
-            w.escaped(value);
+            w.escaped(kv.value.c_str());
         w.str("</");
-        w.str(key);
+        w.str(kv.key.c_str());
         w.str(">");
     }
     if (!has_modify_date) {
@@ -130,71 +120,5 @@ strbuf xmp_packet_build(const jsonobj& obj, bool has_modify_date) {
         w.str("</xmp:ModifyDate>");
     }
     w.str(PACKET_TAIL);
-    if (!w.ok) w.b.reset();
     return std::move(w.b);
 }
-
-extern "C" {
-
-VELLIX_API int vellix_write_xmp(const char* in_path, const char* out_path, const char* xmp_json) {
-    return export_guard(0, "out of memory", [&]() -> int {
-        if (!out_path || !xmp_json || !in_path) {
-            set_error("NULL path argument");
-            return 0;
-        }
-        jsonobj obj;
-        jsonobj_guard release{&obj};
-        if (!json_parse_flat(xmp_json, &obj)) {
-            set_error("invalid XMP JSON (flat object of strings required)");
-            return 0;
-        }
-        if (obj.count == 0) {
-            set_error("XMP JSON is empty");
-            return 0;
-        }
-        bool has_modify_date = false;
-        for (int32_t i = 0; i < obj.count; ++i) {
-            if (!xmp_key_ok(obj.keys[i])) {
-                set_error("invalid XMP property key (ns:Local required)");
-                return 0;
-            }
-            if (std::strcmp(obj.keys[i], "xmp:ModifyDate") == 0) has_modify_date = true;
-        }
-        strbuf packet = xmp_packet_build(obj, has_modify_date);
-        if (packet.len == 0 || !packet.data) {
-            set_error("out of memory");
-            return 0;
-        }
-        jsonobj_free(&obj);
-        pdf_doc doc;
-        if (doc_load_ex(in_path, &doc, 0) != 0) {
-            doc_free(&doc);
-            return 0;
-        }
-        int ok = doc_write2(doc, out_path, 1, 1, packet.data, static_cast<int32_t>(std::strlen(packet.data)),
-                            nullptr);
-        doc_free(&doc);
-        if (ok) clear_error();
-        return ok;
-    });
-}
-
-VELLIX_API int vellix_clear_xmp(const char* in_path, const char* out_path) {
-    return export_guard(0, "out of memory", [&]() -> int {
-        if (!in_path || !out_path) {
-            set_error("NULL path argument");
-            return 0;
-        }
-        pdf_doc doc;
-        if (doc_load_ex(in_path, &doc, 0) != 0) {
-            doc_free(&doc);
-            return 0;
-        }
-        int ok = doc_write2(doc, out_path, 1, 3, nullptr, 0, nullptr);
-        doc_free(&doc);
-        if (ok) clear_error();
-        return ok;
-    });
-}
-
-}  // extern "C"

@@ -1,6 +1,8 @@
 // Building an XMP packet from flat property/value pairs.
 #pragma once
 
+#include <string>
+
 #include "core/json_flat.h"
 #include "core/strbuf.h"
 
@@ -13,5 +15,5 @@ cstr xml_escape(const char* s);
 int xmp_key_ok(const char* key);
 
 // The whole packet for the pairs of obj, in order; an xmp:ModifyDate of now
-// is added unless has_modify_date. The buffer is empty when memory ran out.
-strbuf xmp_packet_build(const jsonobj& obj, bool has_modify_date);
+// is added unless has_modify_date. Throws std::bad_alloc when memory runs out.
+std::string xmp_packet_build(const jsonobj& obj, bool has_modify_date);

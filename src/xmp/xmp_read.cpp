@@ -118,32 +118,6 @@ strbuf xmp_json(const propvec& pv) {
     return b;
 }
 
-const char* read_xmp(const char* path) {
-    g_xmp_json.reset();
-    clear_error();
-    if (!path) return set_error("NULL path argument"), nullptr;
-    pdf_doc doc;
-    if (doc_load_ex(path, &doc, 0) != 0) {
-        doc_free(&doc);
-        return nullptr;
-    }
-    propvec pv;
-    if (const obj_entry* e = find_xmp_obj(doc)) {
-        xmp_packet pkt;
-        if (!xmp_decode_stream(doc, *e, &pkt)) {
-            set_error("failed to decode the XMP stream");
-            doc_free(&doc);
-            return nullptr;
-        }
-        xmp_scan_containers(pkt.bytes, pkt.len, &pv);
-        xmp_scan_simple(pkt.bytes, pkt.len, &pv);
-    }
-    strbuf b = xmp_json(pv);
-    propvec_free(&pv);
-    doc_free(&doc);
-    return slot_publish(g_xmp_json, b, "failed to build XMP JSON");
-}
-
 }  // namespace
 
 const obj_entry* find_xmp_obj(const pdf_doc& doc) {
@@ -151,6 +125,20 @@ const obj_entry* find_xmp_obj(const pdf_doc& doc) {
     return xmp_by_type(doc);
 }
 
-extern "C" VELLIX_API const char* vellix_read_xmp(const char* path) {
-    return export_guard<const char*>(nullptr, "failed to build XMP JSON", [&] { return read_xmp(path); });
+// The JSON text of vellix_read_xmp for doc into b; false with "failed to
+// decode the XMP stream" when the metadata stream cannot be decoded.
+bool read_xmp_build(const pdf_doc& doc, strbuf& b) {
+    propvec pv;
+    if (const obj_entry* e = find_xmp_obj(doc)) {
+        xmp_packet pkt;
+        if (!xmp_decode_stream(doc, *e, &pkt)) {
+            set_error("failed to decode the XMP stream");
+            return false;
+        }
+        xmp_scan_containers(pkt.bytes, pkt.len, &pv);
+        xmp_scan_simple(pkt.bytes, pkt.len, &pv);
+    }
+    b = xmp_json(pv);
+    propvec_free(&pv);
+    return true;
 }

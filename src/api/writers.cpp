@@ -1,0 +1,90 @@
+// The writing exports: each states its request, the writer flow does the rest.
+#include <cstring>
+
+#include "api/flows.h"
+#include "core/json_flat.h"
+#include "info/info.h"
+#include "vellix.h"
+#include "xmp/xmp_build.h"
+
+namespace {
+
+// Points each of the eight values at the value of the first pair whose key is
+// that field's JSON key; returns how many values were found.
+int fields_from_json(const jsonobj& obj, info_values* v) {
+    int found = 0;
+    for (int f = 0; f < INFO_FIELD_COUNT; ++f) {
+        for (const json_pair& kv : obj) {
+            if (kv.key == KEYS[f]) {
+                v->given[f] = kv.value.c_str();
+                ++found;
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+// The packet of an XMP JSON object; false with the message when the text or
+// one of its keys is refused.
+bool xmp_packet_from_json(const char* json, std::string* packet) {
+    jsonobj obj;
+    if (!json_parse_flat(json, &obj)) return refuse("invalid XMP JSON (flat object of strings required)");
+    if (obj.empty()) return refuse("XMP JSON is empty");
+    bool has_modify_date = false;
+    for (const json_pair& kv : obj) {
+        if (!xmp_key_ok(kv.key.c_str())) return refuse("invalid XMP property key (ns:Local required)");
+        if (kv.key == "xmp:ModifyDate") has_modify_date = true;
+    }
+    *packet = xmp_packet_build(obj, has_modify_date);
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+VELLIX_API int vellix_write(const char* in_path, const char* out_path, const char* title, const char* author,
+                            const char* subject, const char* keywords) {
+    return write_flow(in_path, out_path, {}, [&](write_request* req) {
+        if (!title && !author && !subject && !keywords) return refuse("no fields to set (all fields are NULL)");
+        req->values.given = {title, author, subject, keywords};
+        req->span = xref_span::written;
+        return true;
+    });
+}
+
+VELLIX_API int vellix_clear(const char* in_path, const char* out_path) {
+    return write_flow(in_path, out_path, {}, [](write_request* req) {
+        req->info = info_edit::drop;
+        req->span = xref_span::written;
+        return true;
+    });
+}
+
+VELLIX_API int vellix_write_full(const char* in_path, const char* out_path, const char* json) {
+    jsonobj obj;  // the request's values point into it
+    return write_flow(in_path, out_path, {json}, [&](write_request* req) {
+        if (!json_parse_flat(json, &obj)) return refuse("invalid JSON object for vellix_write_full");
+        if (fields_from_json(obj, &req->values) == 0) return refuse("no recognised fields in the JSON object");
+        req->values.mod_date = mod_date_rule::carry;
+        return true;
+    });
+}
+
+// The XMP writers rebuild the Info dictionary too, its ModDate set to now.
+VELLIX_API int vellix_write_xmp(const char* in_path, const char* out_path, const char* xmp_json) {
+    return write_flow(in_path, out_path, {xmp_json}, [&](write_request* req) {
+        req->xmp = xmp_edit::replace;
+        return xmp_packet_from_json(xmp_json, &req->packet);
+    });
+}
+
+VELLIX_API int vellix_clear_xmp(const char* in_path, const char* out_path) {
+    return write_flow(in_path, out_path, {}, [](write_request* req) {
+        req->xmp = xmp_edit::drop;
+        return true;
+    });
+}
+
+}  // extern "C"

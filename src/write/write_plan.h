@@ -1,0 +1,63 @@
+// What a write asks for (write_request) and what the emitter does to each
+// object to get it (write_plan).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "info/info_build.h"
+#include "load/doc.h"
+
+// What happens to the Info dictionary: a new one is written (rebuild, from
+// write_request::values and the old dictionary) or it is left out (drop).
+enum class info_edit { rebuild, drop };
+
+// What happens to the XMP metadata stream and the catalog's reference to it:
+// nothing (keep), the packet replaces it or is added (replace), or it is
+// removed (drop). replace and drop also take /Metadata out of the catalog,
+// and replace puts a reference to the written stream in.
+enum class xmp_edit { keep, replace, drop };
+
+// How far the cross-reference table reaches: up to the highest number of the
+// table and the added objects (table), or up to the highest number written
+// (written); they differ when the last object of the table is left out.
+enum class xref_span { table, written };
+
+// One write as a caller asks for it.
+struct write_request {
+    info_edit info = info_edit::rebuild;
+    info_values values;  // rebuild: what the new dictionary is made of
+    xmp_edit xmp = xmp_edit::keep;
+    std::string packet;  // replace: the XMP packet, written as it is
+    xref_span span = xref_span::table;
+};
+
+// What the emitter does with one object.
+enum class obj_edit {
+    keep,     // the table row is copied (nothing is written for an object the table lacks)
+    replace,  // the table row `num` gets `body`
+    drop,     // the table row `num` is left out; its cross-reference row is free
+    add,      // `body` becomes object `num` (generation 0) after the table objects
+};
+
+struct planned_obj {
+    obj_edit edit = obj_edit::keep;
+    int32_t num = -1;
+    std::string body;  // Info: dictionary text; XMP: the packet; catalog: its edited text
+};
+
+// The changes of one output file. The trailer names the Info object when it
+// is replaced or added. The catalog is only ever kept or replaced.
+struct write_plan {
+    planned_obj info;
+    planned_obj xmp;
+    planned_obj catalog;
+    xref_span span = xref_span::table;
+};
+
+// Fixes the plan of req for doc: Info replaced or added (numbered above the
+// table) or dropped; the metadata stream found by find_xmp_obj replaced,
+// added (numbered after a new Info object) or dropped; the catalog rewritten
+// when the metadata changes. False with the message of the Info builder
+// (info_dict_build) when the Info dictionary cannot be built.
+bool write_plan_make(const pdf_doc& doc, const write_request& req, write_plan* plan);
