@@ -135,11 +135,11 @@ inline std::string check_text_exports(const std::string& dir, const uint8_t* dat
 //    only.
 // Whether text[from, to) holds the whole word "obj" after a number, white
 // space and a number.
-inline bool holds_object_header(const uint8_t* text, int32_t from, int32_t to) {
-    for (int32_t p = from; p + 3 <= to; ++p) {
-        p = find_kw(text, to, p, "obj");
+inline bool holds_object_header(const uint8_t* text, pos from, pos to) {
+    for (pos p = from; p + 3 <= to; ++p) {
+        p = kw_find(text, p, to, "obj");
         if (p < 0) return false;
-        int32_t q = p;
+        pos q = p;
         auto back_ws = [&] {
             int32_t n = 0;
             while (q > from && is_pdf_ws(text[q - 1])) --q, ++n;
@@ -159,16 +159,16 @@ inline bool holds_object_header(const uint8_t* text, int32_t from, int32_t to) {
 // Rules 2 to 4 for one row of the file body.
 inline std::string direct_row_reason(const pdf_doc& doc, const obj_entry& e) {
     const std::string obj = "object " + std::to_string(e.num);
-    int32_t own = find_kw(doc.data, doc.len, e.obj_pos, "obj");
+    pos own = kw_find(doc.data, e.obj_pos, doc.len, "obj");
     if (own < 0) return "";
-    int32_t end = e.endobj_pos > 0 ? e.endobj_pos : doc.len;
-    int32_t value_end = e.has_stream && e.stream_kw > 0 ? e.stream_kw : end;
+    pos end = e.endobj_pos > 0 ? e.endobj_pos : doc.len;
+    pos value_end = e.has_stream && e.stream_kw > 0 ? e.stream_kw : end;
     if (holds_object_header(doc.data, own + 3, value_end)) return "the value of " + obj + " holds an object header";
-    if (e.dict_pos >= 0 && find_dict_close(doc.data, e.dict_pos, value_end) < 0)
+    if (e.dict_pos >= 0 && dict_close(doc.data, e.dict_pos, value_end) < 0)
         return "the dictionary of " + obj + " is not closed within the object";
     if (e.has_stream && e.data_end >= 0 && e.endobj_pos > e.data_end) {
-        int32_t p = skip_ws(doc.data, e.data_end, e.endobj_pos);
-        if (p + 9 <= e.endobj_pos && std::memcmp(doc.data + p, "endstream", 9) == 0) p = skip_ws(doc.data, p + 9, e.endobj_pos);
+        pos p = ws_skip(doc.data, e.data_end, e.endobj_pos);
+        if (p + 9 <= e.endobj_pos && std::memcmp(doc.data + p, "endstream", 9) == 0) p = ws_skip(doc.data, p + 9, e.endobj_pos);
         if (p < e.endobj_pos) return "bytes between the stream data of " + obj + " and its endobj";
     }
     return "";
@@ -178,7 +178,7 @@ inline std::string copy_difference_reason(const std::string& path) {
     pdf_doc doc;
     std::string reason;
     if (doc_load_ex(path.c_str(), &doc, 0) == 0) {
-        std::vector<std::pair<int32_t, int32_t>> spans;  // [obj_pos, endobj) of direct rows
+        std::vector<std::pair<pos, pos>> spans;  // [obj_pos, endobj) of direct rows
         for (const obj_entry& e : doc.objs) {
             if (!e.in_objstm) {
                 reason = direct_row_reason(doc, e);
@@ -192,26 +192,25 @@ inline std::string copy_difference_reason(const std::string& path) {
                 break;
             }
             // The writers leave out white space and comments before the value.
-            int32_t first = skip_ws(e.objstm_text, 0, e.objstm_len);
+            pos first = ws_skip(e.objstm_text, 0, e.objstm_len);
             while (first < e.objstm_len && e.objstm_text[first] == '%') {
                 while (first < e.objstm_len && e.objstm_text[first] != '\n' && e.objstm_text[first] != '\r') ++first;
-                first = skip_ws(e.objstm_text, first, e.objstm_len);
+                first = ws_skip(e.objstm_text, first, e.objstm_len);
             }
             if (first < e.objstm_len && e.objstm_text[first] == '<') continue;
-            if (e.num == doc.root || obj_type(doc.data, doc.len, e) != 0) {
+            if (e.num == doc.root || obj_page_type(doc.data, doc.len, e) != 0) {
                 reason = "object " + std::to_string(e.num) +
                          " of the page tree comes from an object stream and its text does not begin with its dictionary";
                 break;
             }
         }
         std::sort(spans.begin(), spans.end());
-        int32_t reach = -1;
+        pos reach = -1;
         for (const auto& [start, end] : spans) {
             if (reason.empty() && start < reach) reason = "an object header lies between another object's header and its endobj";
             reach = std::max(reach, end);
         }
     }
-    doc_free(&doc);
     clear_error();
     return reason;
 }

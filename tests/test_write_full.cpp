@@ -155,7 +155,7 @@ TEST(WriteFull, ArgumentAndLoadFailures) {
     ASSERT_EQ(doc_load_ex(in.c_str(), &doc, 0), 0);
     EXPECT_EQ(doc_write2(doc, nullptr, 1, 0, nullptr, 0, nullptr), 0);
     EXPECT_STREQ(vellix_last_error(), "NULL output path");
-    doc_free(&doc);
+    doc = pdf_doc{};
 }
 
 std::string remove_refs(std::string s) {

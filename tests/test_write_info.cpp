@@ -278,7 +278,7 @@ TEST(WriteInfo, MessagesAndResults) {
     ASSERT_EQ(doc_load_ex(in.c_str(), &doc, 0), 0);
     EXPECT_EQ(doc_write_meta(doc, nullptr, 1, "t", nullptr, nullptr, nullptr), 0);
     EXPECT_STREQ(vellix_last_error(), "NULL output path");
-    doc_free(&doc);
+    doc = pdf_doc{};
 
     // Success empties an earlier message.
     EXPECT_EQ(vellix_write(in.c_str(), out.c_str(), "", nullptr, nullptr, nullptr), 1);
@@ -360,7 +360,7 @@ TEST(InfoBuild, CallerValuesCarriedValuesAndDates) {
         w.start();
         cstr d = build_info_dict(doc, r.title, nullptr, nullptr, r.keywords);
         w.stop();
-        doc_free(&doc);
+        doc = pdf_doc{};
         ASSERT_TRUE(d);
         EXPECT_EQ(w.mask(d.get()), r.expect) << r.info;
     }
@@ -402,7 +402,7 @@ TEST(Writers, SampleCopiesPassExternalChecks) {
         size_t pages = src.pages.size();
         int pages_ok = src.pages_ok;
         bool has_catalog = loaded == 0 && doc_find(src, src.root) != nullptr;
-        doc_free(&src);
+        src = pdf_doc{};
         if (!has_catalog) continue;  // e.g. objects in streams with filters the library does not decode
         bool pdfinfo_reads = pdfinfo && run_command("timeout 30 pdfinfo '" + in + "' >/dev/null", &log) == 0;
         std::string npages;
@@ -418,7 +418,7 @@ TEST(Writers, SampleCopiesPassExternalChecks) {
             ASSERT_EQ(doc_load_ex(out.c_str(), &copy, 0), 0);
             EXPECT_EQ(copy.pages_ok, pages_ok);
             EXPECT_EQ(copy.pages.size(), pages);
-            doc_free(&copy);
+            copy = pdf_doc{};
             if (pdfinfo_reads && w.title) {
                 run_command("timeout 30 pdfinfo '" + out + "'", &log);
                 size_t t = log.find("Title:");

@@ -54,7 +54,6 @@ std::string joined(const out_pieces& p) {
 struct loaded_doc {
     pdf_doc doc;
     explicit loaded_doc(const std::string& path) { EXPECT_EQ(doc_load_ex(path.c_str(), &doc, 0), 0); }
-    ~loaded_doc() { doc_free(&doc); }
 };
 
 TEST(WritePieces, SameBytesAsOneBufferForEveryPlan) {

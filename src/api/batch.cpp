@@ -47,12 +47,10 @@ int batch_read(const char* dir, const char** out_json) {
         std::string path = dir_join(dir, name);
         pdf_doc doc;
         if (doc_load_ex(path.c_str(), &doc, 0) != 0) {
-            doc_free(&doc);
             continue;
         }
         batch_append_file(&b, name, doc, first);
         first = false;
-        doc_free(&doc);
     }
     buf_bytes(&b, "]", 1);
     const char* text = slot_publish(g_batch_json, b, "failed to build batch JSON");
@@ -78,7 +76,6 @@ int batch_clear(const char* in_dir, const char* out_dir) {
         pdf_doc doc;
         if (doc_load_ex(in.c_str(), &doc, 0) == 0 && doc_write2(doc, out.c_str(), 0, 3, nullptr, 0, nullptr) == 1)
             ++count;
-        doc_free(&doc);
     }
     clear_error();
     return count;

@@ -46,11 +46,9 @@ extern "C" VELLIX_API int vellix_write_full(const char* in_path, const char* out
         }
         pdf_doc doc;
         if (doc_load_ex(in_path, &doc, 0) != 0) {
-            doc_free(&doc);
             return 0;
         }
         int ok = doc_write2(doc, out_path, 1, 0, nullptr, 0, values);
-        doc_free(&doc);
         if (ok) clear_error();
         return ok;
     });

@@ -22,20 +22,11 @@ const char* compare_files(const char* path_a, const char* path_b) {
     info_fields fa, fb;
     {
         pdf_doc a;
-        if (doc_load_ex(path_a, &a, 0) != 0) {
-            doc_free(&a);
-            return nullptr;
-        }
+        if (doc_load_ex(path_a, &a, 0) != 0) return nullptr;
         pdf_doc b;
-        if (doc_load_ex(path_b, &b, 0) != 0) {
-            doc_free(&a);
-            doc_free(&b);
-            return nullptr;
-        }
+        if (doc_load_ex(path_b, &b, 0) != 0) return nullptr;
         fa = meta_read_fields(a);
         fb = meta_read_fields(b);
-        doc_free(&a);
-        doc_free(&b);
     }
     field_group g[INFO_FIELD_COUNT];
     const char* va[INFO_FIELD_COUNT];

@@ -20,28 +20,28 @@ constexpr int32_t METADATA_KEY_LEN = 9;  // "/Metadata"
 // to remove (key, reference and the white space after the R) or -1 when no
 // reference follows; *reach is one past the last byte the test looked at.
 int32_t metadata_ref_end(const uint8_t* t, int32_t n, int32_t p, int32_t* reach) {
-    int32_t v = skip_ws(t, p + METADATA_KEY_LEN, n);
+    int32_t v = ws_skip(t, p + METADATA_KEY_LEN, n);
     *reach = v + 1;
-    if (v >= n || !is_digit(t[v]) || parse_ref_at(t, n, v) <= 0) {
-        // parse_ref_at reads at most: digits, white space, digits, white space, R, one byte.
+    if (v >= n || !is_digit(t[v]) || ref_read(t, v, n) <= 0) {
+        // ref_read reads at most: digits, white space, digits, white space, R, one byte.
         int32_t i = v;
         for (int part = 0; part < 2 && i < n; ++part) {
             while (i < n && is_digit(t[i])) ++i;
-            i = skip_ws(t, i, n);
+            i = ws_skip(t, i, n);
         }
         *reach = std::max(*reach, i + 2);
         return -1;
     }
     int32_t i = v;
     while (i < n && is_digit(t[i])) ++i;
-    i = skip_ws(t, i, n);
+    i = ws_skip(t, i, n);
     if (i < n && is_digit(t[i])) {
         while (i < n && is_digit(t[i])) ++i;
-        i = skip_ws(t, i, n);
+        i = ws_skip(t, i, n);
     }
-    // parse_ref_at accepted, so t[i] is the R.
+    // ref_read accepted, so t[i] is the R.
     *reach = i + 2;
-    return skip_ws(t, i + 1, n);
+    return ws_skip(t, i + 1, n);
 }
 
 struct pending_key {
@@ -72,7 +72,7 @@ std::string catalog_rewrite(const pdf_doc& doc, const obj_entry& e, int32_t meta
     dict_remove_metadata_ref(text.data(), &n);
     text.resize(static_cast<size_t>(n));
     if (meta_num >= 0) {
-        int32_t close = find_dict_close(reinterpret_cast<const uint8_t*>(text.data()), 0, n);
+        int32_t close = dict_close(reinterpret_cast<const uint8_t*>(text.data()), 0, n);
         if (close >= 0) {
             char ref[64];
             int k = std::snprintf(ref, sizeof ref, " /Metadata %ld %ld R", static_cast<long>(meta_num),
@@ -140,7 +140,7 @@ void dict_remove_metadata_ref(char* text, int32_t* len) {
     };
     std::vector<pending_key> kept;
     for (;;) {
-        int32_t q = find_name(t + h, n - h, 0, n - h, "Metadata");
+        int32_t q = name_find(t + h, 0, n - h, "Metadata");
         if (q < 0) break;
         forward(q);
         int32_t reach = 0;

@@ -124,7 +124,7 @@ bool ends_tight(const uint8_t* text, int32_t n) {
 int32_t loose_value_start(const uint8_t* text, int32_t n) {
     int32_t i = 0;
     for (;;) {
-        i = skip_ws(text, i, n);
+        i = ws_skip(text, i, n);
         if (i >= n || text[i] != '%') return i;
         while (i < n && text[i] != '\n' && text[i] != '\r') ++i;
     }
@@ -148,13 +148,7 @@ int32_t plain_value_start(const pdf_doc& doc, const obj_entry& e) {
     int32_t len = doc.len;
     int32_t p = e.obj_pos;
     if (p < 0 || p >= len) return -1;
-    p = skip_ws(d, p, len);
-    while (p < len && is_digit(d[p])) ++p;
-    p = skip_ws(d, p, len);
-    while (p < len && is_digit(d[p])) ++p;
-    p = skip_ws(d, p, len);
-    if (kw_at(d, p, len, "obj")) p = skip_ws(d, p + 3, len);
-    return p;
+    return obj_value_start(d, p, len);
 }
 
 void emit_plain(emitter& out, const pdf_doc& doc, const obj_entry& e) {
@@ -405,7 +399,7 @@ int write_output_pieces(const char* out_path, const out_pieces& out) {
 bool writer_info_in_table(const pdf_doc& doc) {
     if (doc.info < 0 || doc.info == doc.root) return false;
     const obj_entry* e = doc_find(doc, doc.info);
-    return e && obj_type(doc.data, doc.len, *e) == 0;  // never a page or a page-tree node
+    return e && obj_page_type(doc.data, doc.len, *e) == 0;  // never a page or a page-tree node
 }
 
 int doc_write_meta(const pdf_doc& doc, const char* out_path, int mode, const char* title, const char* author,
@@ -448,11 +442,9 @@ int write_meta_export(const char* in_path, const char* out_path, int mode, const
                       const char* subject, const char* keywords) {
     pdf_doc doc;
     if (doc_load_ex(in_path, &doc, 0) != 0) {
-        doc_free(&doc);
         return 0;
     }
     int ok = doc_write_meta(doc, out_path, mode, title, author, subject, keywords);
-    doc_free(&doc);
     if (ok) clear_error();
     return ok;
 }

@@ -168,12 +168,10 @@ VELLIX_API int vellix_write_xmp(const char* in_path, const char* out_path, const
         jsonobj_free(&obj);
         pdf_doc doc;
         if (doc_load_ex(in_path, &doc, 0) != 0) {
-            doc_free(&doc);
             return 0;
         }
         int ok = doc_write2(doc, out_path, 1, 1, packet.data, static_cast<int32_t>(std::strlen(packet.data)),
                             nullptr);
-        doc_free(&doc);
         if (ok) clear_error();
         return ok;
     });
@@ -187,11 +185,9 @@ VELLIX_API int vellix_clear_xmp(const char* in_path, const char* out_path) {
         }
         pdf_doc doc;
         if (doc_load_ex(in_path, &doc, 0) != 0) {
-            doc_free(&doc);
             return 0;
         }
         int ok = doc_write2(doc, out_path, 1, 3, nullptr, 0, nullptr);
-        doc_free(&doc);
         if (ok) clear_error();
         return ok;
     });
