@@ -146,20 +146,27 @@ int32_t add_rows(pdf_doc* doc, const decoded& d, int32_t count, int32_t first) {
     return added;
 }
 
-// Expands the object stream of row e, when it is one.
-void expand_one(pdf_doc* doc, const obj_entry& e, small_scratch* scratch) {
-    if (e.in_objstm || e.has_stream != 1 || e.dict_pos < 0) return;
-    const uint8_t* data = doc->data;
-    const pos len = doc->len;
-    const dict_view dict{data, e.dict_pos, e.stream_kw > 0 ? e.stream_kw : len};
-    if (dict.key("ObjStm") < 0) return;
+// The dictionary of row e when it is an object stream with usable stored
+// data, and its /N (1 to MAX_OBJECTS); false otherwise.
+bool objstm_header(const pdf_doc& doc, const obj_entry& e, dict_view* dict, int32_t* count) {
+    if (e.in_objstm || e.has_stream != 1 || e.dict_pos < 0) return false;
+    *dict = {doc.data, e.dict_pos, e.stream_kw > 0 ? e.stream_kw : doc.len};
+    if (dict->key("ObjStm") < 0) return false;
     const pos n = e.data_end - e.data_start;
-    if (n < 0 || n > MAX_STORED_LEN || e.data_start < 0 || e.data_end > len) return;
-
+    if (n < 0 || n > MAX_STORED_LEN || e.data_start < 0 || e.data_end > doc.len) return false;
     // /N and /First are read before decoding so that a stream skipped for
     // them is not decoded at all; only First <= m needs the decoded length.
-    const int32_t count = key_int(dict, "N", 1);
-    if (count < 0 || count > MAX_OBJECTS) return;
+    *count = key_int(*dict, "N", 1);
+    return *count >= 0 && *count <= MAX_OBJECTS;
+}
+
+// Expands the object stream of row e, when it is one.
+void expand_one(pdf_doc* doc, const obj_entry& e, small_scratch* scratch) {
+    dict_view dict;
+    int32_t count;
+    if (!objstm_header(*doc, e, &dict, &count)) return;
+    const uint8_t* data = doc->data;
+    const pos n = e.data_end - e.data_start;
     const int32_t first = key_int(dict, "First", 0);
     if (first < 0) return;
 
@@ -177,6 +184,19 @@ void objstm_expand(pdf_doc* doc) {
     if (!doc || !doc->data) return;
     // Rows appended here come from object streams and need no visit.
     const size_t rows = doc->objs.size();
+    // Room for every row the streams announce, so that the table is not
+    // moved (and its pages touched anew) while they are appended. Only
+    // address space until rows are written; without it the table grows.
+    size_t announced = 0;
+    for (size_t k = 0; k < rows; ++k) {
+        dict_view dict;
+        int32_t count;
+        if (objstm_header(*doc, doc->objs[k], &dict, &count)) announced += static_cast<size_t>(count);
+    }
+    try {
+        doc->objs.reserve(rows + announced);
+    } catch (const std::bad_alloc&) {
+    }
     small_scratch scratch;
     for (size_t k = 0; k < rows; ++k) {
         const obj_entry e = doc->objs[k];  // a copy: appending may move the table
