@@ -142,11 +142,11 @@ inline std::string check_text_exports(const std::string& dir, const uint8_t* dat
 //    swallows the objects written between.
 // Whether text[from, to) holds the whole word "obj" after a number, white
 // space and a number.
-inline bool holds_object_header(const uint8_t* text, int32_t from, int32_t to) {
-    for (int32_t p = from; p + 3 <= to; ++p) {
-        p = find_kw(text, to, p, "obj");
+inline bool holds_object_header(const uint8_t* text, pos from, pos to) {
+    for (pos p = from; p + 3 <= to; ++p) {
+        p = kw_find(text, p, to, "obj");
         if (p < 0) return false;
-        int32_t q = p;
+        pos q = p;
         auto back_ws = [&] {
             int32_t n = 0;
             while (q > from && is_pdf_ws(text[q - 1])) --q, ++n;
@@ -168,15 +168,15 @@ inline bool holds_object_header(const uint8_t* text, int32_t from, int32_t to) {
 // holding an integer), or -1.
 inline int64_t declared_length(const pdf_doc& doc, const obj_entry& e) {
     const uint8_t* d = doc.data;
-    const int32_t end = e.stream_kw;
-    for (int32_t k = find_name(d, doc.len, e.dict_pos, end, "Length"); k >= 0; k = find_name(d, doc.len, k + 1, end, "Length")) {
-        int32_t p = skip_ws(d, k + 8, end);
+    const pos end = std::min(e.stream_kw, doc.len);
+    for (pos k = name_find(d, e.dict_pos, end, "Length"); k >= 0; k = name_find(d, k + 1, end, "Length")) {
+        pos p = ws_skip(d, k + 8, end);
         if (k + 8 >= end || p >= end) return -1;
         if (d[p] == '[') {
             int32_t last = -1;
             for (++p; p < end && d[p] != ']';) {
-                int32_t q = p;
-                int32_t v = parse_int_at(d, end, &q);
+                pos q = p;
+                int32_t v = int_read(d, &q, end);
                 if (v >= 0) last = v;
                 p = q > p ? q : p + 1;
             }
@@ -184,25 +184,20 @@ inline int64_t declared_length(const pdf_doc& doc, const obj_entry& e) {
             continue;
         }
         if (!is_digit(d[p]) && d[p] != '-') continue;
-        int32_t n = parse_int_at(d, end, &p);
+        int32_t n = int_read(d, &p, end);
         if (n < 0) continue;
-        int32_t r = skip_ws(d, p, end);
+        pos r = ws_skip(d, p, end);
         bool ref = false;
         if (r < end && is_digit(d[r])) {
-            parse_int_at(d, end, &r);
-            r = skip_ws(d, r, end);
+            int_read(d, &r, end);
+            r = ws_skip(d, r, end);
             ref = r < end && d[r] == 'R' && (r + 1 >= doc.len || !is_word(d[r + 1]));
         }
         if (ref) {
             const obj_entry* target = doc_find(doc, n);
             if (!target || target->has_stream || target->obj_pos < 0) return -1;
-            int32_t q = target->obj_pos;
-            parse_int_at(d, doc.len, &q);
-            q = skip_ws(d, q, doc.len);
-            if (q < doc.len && is_digit(d[q])) parse_int_at(d, doc.len, &q);
-            q = skip_ws(d, q, doc.len);
-            if (kw_at(d, q, doc.len, "obj")) q = skip_ws(d, q + 3, doc.len);
-            return parse_int_at(d, doc.len, &q);
+            pos q = obj_value_start(d, target->obj_pos, doc.len);
+            return int_read(d, &q, doc.len);
         }
         return n;
     }
@@ -212,16 +207,16 @@ inline int64_t declared_length(const pdf_doc& doc, const obj_entry& e) {
 // Rules 2 to 5 for one row of the file body.
 inline std::string direct_row_reason(const pdf_doc& doc, const obj_entry& e) {
     const std::string obj = "object " + std::to_string(e.num);
-    int32_t own = find_kw(doc.data, doc.len, e.obj_pos, "obj");
+    pos own = kw_find(doc.data, e.obj_pos, doc.len, "obj");
     if (own < 0) return "";
-    int32_t end = e.endobj_pos > 0 ? e.endobj_pos : doc.len;
-    int32_t value_end = e.has_stream && e.stream_kw > 0 ? e.stream_kw : end;
+    pos end = e.endobj_pos > 0 ? e.endobj_pos : doc.len;
+    pos value_end = e.has_stream && e.stream_kw > 0 ? e.stream_kw : end;
     if (holds_object_header(doc.data, own + 3, value_end)) return "the value of " + obj + " holds an object header";
-    if (e.dict_pos >= 0 && find_dict_close(doc.data, e.dict_pos, value_end) < 0)
+    if (e.dict_pos >= 0 && dict_close(doc.data, e.dict_pos, value_end) < 0)
         return "the dictionary of " + obj + " is not closed within the object";
     if (e.has_stream && e.data_end >= 0 && e.endobj_pos > e.data_end) {
-        int32_t p = skip_ws(doc.data, e.data_end, e.endobj_pos);
-        if (p + 9 <= e.endobj_pos && std::memcmp(doc.data + p, "endstream", 9) == 0) p = skip_ws(doc.data, p + 9, e.endobj_pos);
+        pos p = ws_skip(doc.data, e.data_end, e.endobj_pos);
+        if (p + 9 <= e.endobj_pos && std::memcmp(doc.data + p, "endstream", 9) == 0) p = ws_skip(doc.data, p + 9, e.endobj_pos);
         if (p < e.endobj_pos) return "bytes between the stream data of " + obj + " and its endobj";
     }
     if (e.has_stream && e.data_end >= e.data_start && declared_length(doc, e) > e.data_end - e.data_start)
@@ -233,7 +228,7 @@ inline std::string copy_difference_reason(const std::string& path) {
     pdf_doc doc;
     std::string reason;
     if (doc_load_ex(path.c_str(), &doc, 0) == 0) {
-        std::vector<std::pair<int32_t, int32_t>> spans;  // [obj_pos, endobj) of direct rows
+        std::vector<std::pair<pos, pos>> spans;  // [obj_pos, endobj) of direct rows
         for (const obj_entry& e : doc.objs) {
             if (!e.in_objstm) {
                 reason = direct_row_reason(doc, e);
@@ -247,20 +242,20 @@ inline std::string copy_difference_reason(const std::string& path) {
                 break;
             }
             // The writers leave out white space and comments before the value.
-            int32_t first = skip_ws(e.objstm_text, 0, e.objstm_len);
+            pos first = ws_skip(e.objstm_text, 0, e.objstm_len);
             while (first < e.objstm_len && e.objstm_text[first] == '%') {
                 while (first < e.objstm_len && e.objstm_text[first] != '\n' && e.objstm_text[first] != '\r') ++first;
-                first = skip_ws(e.objstm_text, first, e.objstm_len);
+                first = ws_skip(e.objstm_text, first, e.objstm_len);
             }
             if (first + 1 < e.objstm_len && e.objstm_text[first] == '<' && e.objstm_text[first + 1] == '<') continue;
-            if (e.num == doc.root || obj_type(doc.data, doc.len, e) != 0) {
+            if (e.num == doc.root || obj_page_type(doc.data, doc.len, e) != 0) {
                 reason = "object " + std::to_string(e.num) +
                          " of the page tree comes from an object stream and its text does not begin with its dictionary";
                 break;
             }
         }
         std::sort(spans.begin(), spans.end());
-        int32_t reach = -1;
+        pos reach = -1;
         for (const auto& [start, end] : spans) {
             if (reason.empty() && start < reach) reason = "an object header lies between another object's header and its endobj";
             reach = std::max(reach, end);

@@ -7,7 +7,7 @@
 
 #include "syntax/codecs.h"
 #include "core/frame.h"
-#include "report/analyze.h"
+#include "syntax/dict_view.h"
 #include "support/pdf_builder.h"
 #include "vellix.h"
 
@@ -44,13 +44,13 @@ TEST(DictNameIs, AgreesWithTheDecodedName) {
         std::unique_ptr<uint8_t[]> exact(new uint8_t[n ? n : 1]);
         std::memcpy(exact.get(), d, n);
         const uint8_t* t = exact.get();
-        int32_t end = static_cast<int32_t>(n);
-        cstr type = dict_type_name(t, end, 0);
-        cstr subtype = dict_subtype_name(t, end, 0);
+        const dict_view view{t, 0, static_cast<pos>(n)};
+        cstr type = dict_name(view, "Type");
+        cstr subtype = dict_name(view, "Subtype");
         for (const char* want : {"Font", "Image", "", "Fon"}) {
-            EXPECT_EQ(dict_name_is(t, end, 0, "Type", want), type && std::strcmp(type.get(), want) == 0)
+            EXPECT_EQ(view.name_is("Type", want), type && std::strcmp(type.get(), want) == 0)
                 << d << " Type " << want;
-            EXPECT_EQ(dict_name_is(t, end, 0, "Subtype", want), subtype && std::strcmp(subtype.get(), want) == 0)
+            EXPECT_EQ(view.name_is("Subtype", want), subtype && std::strcmp(subtype.get(), want) == 0)
                 << d << " Subtype " << want;
         }
     }

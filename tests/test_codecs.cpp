@@ -14,14 +14,14 @@ namespace {
 // Exactly sized copy of a text, so reads past `end` show up under ASan.
 struct Bytes {
     std::unique_ptr<uint8_t[]> p;
-    int32_t n;
-    explicit Bytes(const std::string& s) : p(new uint8_t[s.size() ? s.size() : 1]), n(static_cast<int32_t>(s.size())) {
+    pos n;
+    explicit Bytes(const std::string& s) : p(new uint8_t[s.size() ? s.size() : 1]), n(static_cast<pos>(s.size())) {
         if (!s.empty()) std::memcpy(p.get(), s.data(), s.size());
     }
     const uint8_t* data() const { return p.get(); }
 };
 
-using Decoder = cstr (*)(const uint8_t*, int32_t, int32_t);
+using Decoder = cstr (*)(const uint8_t*, pos, pos);
 
 struct DecodeCase {
     std::string in;
@@ -33,7 +33,7 @@ struct DecodeCase {
 // zero are still there to compare; the terminating zero is checked too.
 void check_decode(Decoder f, const DecodeCase& c) {
     Bytes b(c.in);
-    cstr r = f(b.data(), b.n, 0);
+    cstr r = f(b.data(), 0, b.n);
     if (c.null) {
         EXPECT_EQ(r, nullptr) << c.in;
         return;
@@ -84,7 +84,7 @@ TEST(Codecs, LiteralStrings) {
         {"(\xfe\xff\x00\x41)"s, false, "\xfe\xff\x00\x41"s},
         {"(x) tail)", false, "x"},
     };
-    for (const DecodeCase& c : cases) check_decode(parse_literal_string, c);
+    for (const DecodeCase& c : cases) check_decode(literal_decode, c);
 }
 
 TEST(Codecs, HexStrings) {
@@ -104,7 +104,7 @@ TEST(Codecs, HexStrings) {
         {"48>", true, ""},
         {"", true, ""},
     };
-    for (const DecodeCase& c : cases) check_decode(parse_hex_string, c);
+    for (const DecodeCase& c : cases) check_decode(hex_decode, c);
 }
 
 TEST(Codecs, Names) {
@@ -126,22 +126,22 @@ TEST(Codecs, Names) {
         {" Font", false, ""},
         {"", false, ""},
     };
-    for (const DecodeCase& c : cases) check_decode(decode_pdf_name, c);
+    for (const DecodeCase& c : cases) check_decode(name_decode, c);
 }
 
 TEST(Codecs, DecodersStopAtEndAndStartAtPos) {
     Bytes b("xx(abc)yy<4142>/Na#20me");
-    cstr lit = parse_literal_string(b.data(), 5, 2);  // end inside the string
+    cstr lit = literal_decode(b.data(), 2, 5);  // end inside the string
     EXPECT_STREQ(lit.get(), "ab");
-    cstr hex = parse_hex_string(b.data(), 12, 9);
+    cstr hex = hex_decode(b.data(), 9, 12);
     EXPECT_STREQ(hex.get(), "A");
-    cstr name = decode_pdf_name(b.data(), b.n, 16);
+    cstr name = name_decode(b.data(), 16, b.n);
     EXPECT_STREQ(name.get(), "Na me");
-    cstr cut = decode_pdf_name(b.data(), b.n - 3, 16);  // "#20" not wholly in range
+    cstr cut = name_decode(b.data(), 16, b.n - 3);  // "#20" not wholly in range
     EXPECT_STREQ(cut.get(), "Na");
-    EXPECT_EQ(parse_literal_string(b.data(), 2, 2), nullptr);   // pos == end
-    EXPECT_EQ(parse_hex_string(b.data(), b.n, -1), nullptr);
-    cstr none = decode_pdf_name(b.data(), 16, 16);
+    EXPECT_EQ(literal_decode(b.data(), 2, 2), nullptr);   // pos == end
+    EXPECT_EQ(hex_decode(b.data(), -1, b.n), nullptr);
+    cstr none = name_decode(b.data(), 16, 16);
     ASSERT_NE(none, nullptr);
     EXPECT_STREQ(none.get(), "");
 }
@@ -149,12 +149,12 @@ TEST(Codecs, DecodersStopAtEndAndStartAtPos) {
 TEST(Codecs, ResultBlocksAreSmallForShortValues) {
     // A decoded value's block grows with the value, not a fixed large block.
     Bytes lit("(x)");
-    cstr r = parse_literal_string(lit.data(), lit.n, 0);
+    cstr r = literal_decode(lit.data(), 0, lit.n);
     ASSERT_NE(r, nullptr);
     EXPECT_STREQ(r.get(), "x");
     EXPECT_LT(malloc_usable_size(r.get()), 4096u);
     Bytes empty("()");
-    cstr e = parse_literal_string(empty.data(), empty.n, 0);
+    cstr e = literal_decode(empty.data(), 0, empty.n);
     ASSERT_NE(e, nullptr);
     EXPECT_STREQ(e.get(), "");
 }
@@ -164,7 +164,7 @@ TEST(Codecs, LongLiteralGrowsItsBuffer) {
     body[1000] = '\\';
     body[1001] = 'n';
     Bytes b("(" + body + ")");
-    cstr r = parse_literal_string(b.data(), b.n, 0);
+    cstr r = literal_decode(b.data(), 0, b.n);
     ASSERT_NE(r, nullptr);
     std::string want = body.substr(0, 1000) + "\n" + body.substr(1002);
     EXPECT_EQ(std::strlen(r.get()), want.size());
@@ -199,7 +199,7 @@ TEST(Codecs, EscapedTextDecodesBack) {
     for (int c = 1; c < 256; ++c) all += static_cast<char>(c);
     std::string enc = escape(all);
     Bytes b(enc);
-    cstr r = parse_literal_string(b.data(), b.n, 0);
+    cstr r = literal_decode(b.data(), 0, b.n);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(std::string(r.get()), all);
 }
@@ -225,8 +225,8 @@ TEST(Codecs, TypeAndSubtypeNames) {
     };
     for (const Case& c : cases) {
         Bytes b(c.dict);
-        cstr t = dict_type_name(b.data(), b.n, 0);
-        cstr s = dict_subtype_name(b.data(), b.n, 0);
+        cstr t = dict_name(dict_view{b.data(), 0, b.n}, "Type");
+        cstr s = dict_name(dict_view{b.data(), 0, b.n}, "Subtype");
         if (c.type) {
             ASSERT_NE(t, nullptr) << c.dict;
             EXPECT_STREQ(t.get(), c.type) << c.dict;
@@ -242,13 +242,13 @@ TEST(Codecs, TypeAndSubtypeNames) {
     }
     // The region end hides the keys of later objects.
     Bytes two("<< /A 1 >> endobj << /Type /Page >>");
-    EXPECT_EQ(dict_type_name(two.data(), 10, 0), nullptr);
-    cstr later = dict_type_name(two.data(), two.n, 0);
+    EXPECT_EQ(dict_name(dict_view{two.data(), 0, 10}, "Type"), nullptr);
+    cstr later = dict_name(dict_view{two.data(), 0, two.n}, "Type");
     ASSERT_NE(later, nullptr);
     EXPECT_STREQ(later.get(), "Page");
     // The search begins at start.
     Bytes twice("/Type /A /Type /B");
-    cstr second = dict_type_name(twice.data(), twice.n, 1);
+    cstr second = dict_name(dict_view{twice.data(), 1, twice.n}, "Type");
     ASSERT_NE(second, nullptr);
     EXPECT_STREQ(second.get(), "B");
 }

@@ -37,7 +37,7 @@ const uint8_t* u8(const std::string& s) {
 int32_t n32(const std::string& s) { return static_cast<int32_t>(s.size()); }
 
 std::vector<std::string> fields_of(const std::string& dict) {
-    info_fields f = info_read_region(dict_region{u8(dict), 0, n32(dict)});
+    info_fields f = info_read_region(dict_view{u8(dict), 0, n32(dict)});
     std::vector<std::string> v;
     for (const cstr& s : f) {
         EXPECT_NE(s, nullptr);
@@ -77,20 +77,20 @@ TEST(InfoFindKey, OnlyTopLevelWholeNamesMatch) {
         {"<</A 1>><</Title(x)>>", 10},  // a second dictionary in the span counts
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(info_find_key(u8(c.text), 0, n32(c.text), "Title"), c.want) << c.text;
+        EXPECT_EQ(name_find_depth0(u8(c.text), 0, n32(c.text), "Title"), c.want) << c.text;
     }
 }
 
 TEST(InfoFindKey, RespectsTheRegionBounds) {
     std::string t = "xx<</Title(x)>>yy";
-    EXPECT_EQ(info_find_key(u8(t), 2, n32(t), "Title"), 4);
+    EXPECT_EQ(name_find_depth0(u8(t), 2, n32(t), "Title"), 4);
     // The end cuts the key: "/Tit" is all that lies in the region.
-    EXPECT_EQ(info_find_key(u8(t), 2, 8, "Title"), -1);
+    EXPECT_EQ(name_find_depth0(u8(t), 2, 8, "Title"), -1);
     // A key that ends exactly at the end of the region matches.
-    EXPECT_EQ(info_find_key(u8(t), 2, 10, "Title"), 4);
+    EXPECT_EQ(name_find_depth0(u8(t), 2, 10, "Title"), 4);
     // Tiny regions.
-    EXPECT_EQ(info_find_key(u8(t), 2, 3, "Title"), -1);
-    EXPECT_EQ(info_find_key(u8(t), 2, 2, "Title"), -1);
+    EXPECT_EQ(name_find_depth0(u8(t), 2, 3, "Title"), -1);
+    EXPECT_EQ(name_find_depth0(u8(t), 2, 2, "Title"), -1);
 }
 
 // --- single values ----------------------------------------------------------
@@ -170,26 +170,26 @@ TEST(InfoReadRegion, EdgeCasesOfValues) {
 
 TEST(InfoValue, RegionEndsBeforeAValue) {
     std::string t = "<</Title   (x)>>";
-    int32_t k = info_find_key(u8(t), 0, n32(t), "Title");
+    int32_t k = name_find_depth0(u8(t), 0, n32(t), "Title");
     ASSERT_EQ(k, 2);
-    EXPECT_EQ(info_value(u8(t), 8, k), nullptr);   // inside the key
-    EXPECT_EQ(info_value(u8(t), 10, k), nullptr);  // inside the white space
-    cstr cut = info_value(u8(t), 13, k);           // string cut by the end
+    EXPECT_EQ(info_value_at(u8(t), k, 8), nullptr);   // inside the key
+    EXPECT_EQ(info_value_at(u8(t), k, 10), nullptr);  // inside the white space
+    cstr cut = info_value_at(u8(t), k, 13);           // string cut by the end
     ASSERT_NE(cut, nullptr);
     EXPECT_STREQ(cut.get(), "x");
     std::string h = "<</Title <";
-    cstr hex = info_value(u8(h), n32(h), 2);  // a '<' as the last byte is a hex string
+    cstr hex = info_value_at(u8(h), 2, n32(h));  // a '<' as the last byte is a hex string
     ASSERT_NE(hex, nullptr);
     EXPECT_STREQ(hex.get(), "");
     std::string n = "<</Title /";
-    EXPECT_EQ(info_value(u8(n), n32(n), 2), nullptr);
+    EXPECT_EQ(info_value_at(u8(n), 2, n32(n)), nullptr);
 }
 
 TEST(InfoKeywords, NeverNull) {
     const char* texts[] = {"<</Keywords", "<</Keywords ", "<</Keywords [", "<</Keywords 12>>", "<</Keywords <<>> >>"};
     for (const char* t : texts) {
         std::string s = t;
-        cstr v = info_keywords(u8(s), n32(s), 2);
+        cstr v = info_keywords_at(u8(s), 2, n32(s));
         ASSERT_NE(v, nullptr) << t;
         EXPECT_STREQ(v.get(), "") << t;
     }
@@ -202,7 +202,7 @@ TEST(InfoReadRegion, AllEightInTableOrder) {
     std::vector<std::string> want = {"T", "A", "S", "k1,k2", "C", "P", "2022-03-04", "2023-01-02"};
     EXPECT_EQ(fields_of(dict), want);
     EXPECT_EQ(fields_of("<<>>"), std::vector<std::string>(8, ""));
-    info_fields none = info_read_region(dict_region{});
+    info_fields none = info_read_region(dict_view{});
     for (const cstr& s : none) {
         ASSERT_NE(s, nullptr);
         EXPECT_STREQ(s.get(), "");
@@ -321,7 +321,7 @@ TEST_F(ReadFile, FallbackPairsOfKeys) {
         if (!c.taken) {
             EXPECT_EQ(e, nullptr) << c.dict;
         }
-        doc_free(&doc);
+        doc = pdf_doc{};
     }
 }
 
@@ -357,7 +357,7 @@ TEST_F(ReadFile, InfoReadNamedDoesNotSearch) {
         ASSERT_NE(s, nullptr);
         EXPECT_STREQ(s.get(), "");
     }
-    doc_free(&doc);
+    doc = pdf_doc{};
 }
 
 TEST_F(ReadFile, InfoReadNamedReadsTheTrailerInfo) {
@@ -371,7 +371,7 @@ TEST_F(ReadFile, InfoReadNamedReadsTheTrailerInfo) {
     std::vector<std::string> got;
     for (const cstr& s : f) got.emplace_back(s.get());
     EXPECT_EQ(got, (std::vector<std::string>{"T", "", "", "a,b", "", "", "", "2020-02-02"}));
-    doc_free(&doc);
+    doc = pdf_doc{};
 }
 
 TEST_F(ReadFile, IncrementalUpdateReplacesInfo) {

@@ -74,7 +74,6 @@ struct loaded {
         write_file(path, bytes);
         rc = doc_load_ex(path.c_str(), &doc, 0);
     }
-    ~loaded() { doc_free(&doc); }
     std::string text(int num) const {
         const obj_entry* e = doc_find(doc, num);
         if (!e || !e->in_objstm || !e->objstm_text) return "<none>";
@@ -330,7 +329,7 @@ TEST(ObjStm, StreamInflatingToOneGiBKeepsPeakMemorySmall) {
     EXPECT_EQ(doc_find(doc, 10), nullptr);
     EXPECT_NE(doc_find(doc, 1), nullptr);
     EXPECT_TRUE(doc.arena.items.empty());
-    doc_free(&doc);
+    doc = pdf_doc{};
     const uint64_t growth_kb = peak > rss_before ? peak - rss_before : 0;
     std::printf("[ peak    ] file %llu bytes; RSS before %llu KiB, peak during load %llu KiB (+%llu KiB)\n",
                 static_cast<unsigned long long>(file_size), static_cast<unsigned long long>(rss_before),
@@ -373,7 +372,7 @@ bool have_qpdf() { return std::system("qpdf --version >/dev/null 2>&1") == 0; }
 int xref_stream_rows(const pdf_doc& doc) {
     int n = 0;
     for (const obj_entry& e : doc.objs) {
-        dict_region r = doc_dict_span(doc, e);
+        dict_view r = doc_dict_span(doc, e);
         if (r.text && e.has_stream) {
             std::string d(reinterpret_cast<const char*>(r.text) + r.start, r.end - r.start);
             if (d.find("/XRef") != std::string::npos) ++n;
@@ -431,8 +430,8 @@ TEST(ObjStm, FilesWithObjectStreamsFromQpdfLoadLikeTheirOriginals) {
         EXPECT_EQ(b.pages.size(), a.pages.size()) << "fixture " << i;
         EXPECT_EQ(b.pages_ok, 1) << "fixture " << i;
         EXPECT_EQ(b.objs.size() - xref_stream_rows(b), a.objs.size() - xref_stream_rows(a)) << "fixture " << i;
-        doc_free(&a);
-        doc_free(&b);
+        a = pdf_doc{};
+        b = pdf_doc{};
         // Same Info fields and page count (qpdf may raise the version).
         EXPECT_EQ(read_without_size(gen), read_without_size(orig)) << "fixture " << i;
     }

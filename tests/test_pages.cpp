@@ -20,7 +20,6 @@ struct Loaded {
     pdf_doc doc;
     int rc;
     explicit Loaded(const std::string& path) { rc = doc_load_ex(path.c_str(), &doc, 0); }
-    ~Loaded() { doc_free(&doc); }
 };
 
 std::vector<int32_t> page_nums(const std::vector<page_entry>& pages) {
@@ -239,7 +238,7 @@ namespace {
 int reference_walk(const pdf_doc& doc, int32_t num, std::vector<int32_t>* pages, std::vector<uint8_t>* visited) {
     const obj_entry* e = doc_find(doc, num);
     if (!e) return -1;
-    int t = obj_type(doc.data, doc.len, *e);
+    int t = obj_page_type(doc.data, doc.len, *e);
     if (t == 1) {
         pages->push_back(num);
         return 1;
@@ -254,16 +253,16 @@ int reference_walk(const pdf_doc& doc, int32_t num, std::vector<int32_t>* pages,
         cap += e->objstm_len / 4;
     else if (e->endobj_pos > e->obj_pos)
         cap += (e->endobj_pos - e->obj_pos) / 4;
-    dict_region r = doc_dict_span(doc, *e);
+    dict_view r = doc_dict_span(doc, *e);
     if (!r.text) return 0;
     const uint8_t* x = r.text;
-    int32_t end = r.end, p = -1;
-    for (int32_t k = find_name(x, end, r.start, end, "Kids"); k >= 0 && p < 0; k = find_name(x, end, k + 1, end, "Kids")) {
-        int32_t q = skip_ws(x, k + 5, end);
+    pos end = r.end, p = -1;
+    for (pos k = name_find(x, r.start, end, "Kids"); k >= 0 && p < 0; k = name_find(x, k + 1, end, "Kids")) {
+        pos q = ws_skip(x, k + 5, end);
         if (q < end && x[q] == '[') p = q + 1;
     }
     if (p < 0) return 0;
-    p = skip_ws(x, p, end);
+    p = ws_skip(x, p, end);
     if (p >= end) return 0;
     std::vector<int32_t> kids;
     while (p < end && x[p] != ']') {
@@ -272,19 +271,19 @@ int reference_walk(const pdf_doc& doc, int32_t num, std::vector<int32_t>* pages,
             ++p;
             continue;
         }
-        int32_t v = parse_int_at(x, end, &p);
+        int32_t v = int_read(x, &p, end);
         if (v > 0 && kids.size() < cap) kids.push_back(v);
-        p = skip_ws(x, p, end);
-        if (p < end && is_digit(x[p])) parse_int_at(x, end, &p);
-        p = skip_ws(x, p, end);
+        p = ws_skip(x, p, end);
+        if (p < end && is_digit(x[p])) int_read(x, &p, end);
+        p = ws_skip(x, p, end);
         if (p < end && x[p] == 'R') ++p;
-        p = skip_ws(x, p, end);
+        p = ws_skip(x, p, end);
     }
     if (kids.empty()) return 0;
     for (int32_t k : kids) {
         const obj_entry* c = doc_find(doc, k);
         if (!c) return -1;
-        int ct = obj_type(doc.data, doc.len, *c);
+        int ct = obj_page_type(doc.data, doc.len, *c);
         if (ct == 1) {
             pages->push_back(k);
         } else if (ct == 2) {

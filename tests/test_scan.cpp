@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "load/doc.h"
+#include "syntax/dict_view.h"
 #include "syntax/lexer.h"
 
 namespace {
@@ -17,14 +18,14 @@ namespace {
 // Exactly sized copy of a text (no terminating zero after it).
 struct Bytes {
     std::unique_ptr<uint8_t[]> p;
-    int32_t n;
-    explicit Bytes(const std::string& s) : p(new uint8_t[s.size() ? s.size() : 1]), n(static_cast<int32_t>(s.size())) {
+    pos n;
+    explicit Bytes(const std::string& s) : p(new uint8_t[s.size() ? s.size() : 1]), n(static_cast<pos>(s.size())) {
         if (!s.empty()) std::memcpy(p.get(), s.data(), s.size());
     }
     const uint8_t* data() const { return p.get(); }
 };
 
-obj_entry file_row(int32_t dict_pos, int32_t stream_kw = -1, int32_t endobj_pos = -1) {
+obj_entry file_row(pos dict_pos, pos stream_kw = -1, pos endobj_pos = -1) {
     obj_entry e;
     e.dict_pos = dict_pos;
     e.stream_kw = stream_kw;
@@ -73,19 +74,19 @@ TEST(Scan, FindKeywordWholeWord) {
     };
     for (const Case& c : cases) {
         Bytes b(c.text);
-        EXPECT_EQ(find_kw(b.data(), b.n, c.from, c.kw), c.want) << c.text << " / " << c.kw << " from " << c.from;
+        EXPECT_EQ(kw_find(b.data(), c.from, b.n, c.kw), c.want) << c.text << " / " << c.kw << " from " << c.from;
     }
 }
 
 TEST(Scan, FindKeywordStopsAtTheLengthGiven) {
     // The keyword continues past len: the search must not see the rest.
     Bytes b("xx endobj");
-    EXPECT_EQ(find_kw(b.data(), 8, 0, "endobj"), -1);
-    EXPECT_EQ(find_kw(b.data(), 9, 0, "endobj"), 3);
+    EXPECT_EQ(kw_find(b.data(), 0, 8, "endobj"), -1);
+    EXPECT_EQ(kw_find(b.data(), 0, 9, "endobj"), 3);
     // A word byte at len does not count against a match ending there.
     Bytes c("obj1");
-    EXPECT_EQ(find_kw(c.data(), 3, 0, "obj"), 0);
-    EXPECT_EQ(find_kw(c.data(), 4, 0, "obj"), -1);
+    EXPECT_EQ(kw_find(c.data(), 0, 3, "obj"), 0);
+    EXPECT_EQ(kw_find(c.data(), 0, 4, "obj"), -1);
 }
 
 TEST(Scan, FindKeywordIsLinearOnLargeInput) {
@@ -96,7 +97,7 @@ TEST(Scan, FindKeywordIsLinearOnLargeInput) {
     s += "obj";
     Bytes b(s);
     auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(find_kw(b.data(), b.n, 0, "obj"), b.n - 3);
+    EXPECT_EQ(kw_find(b.data(), 0, b.n, "obj"), b.n - 3);
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
     EXPECT_LT(ms, 5000);
 }
@@ -120,7 +121,7 @@ TEST(Scan, KeywordAt) {
     };
     for (const Case& c : cases) {
         Bytes b(c.text);
-        EXPECT_EQ(kw_at(b.data(), c.pos, b.n, c.kw), c.want) << c.text << " at " << c.pos;
+        EXPECT_EQ(kw_is(b.data(), c.pos, b.n, c.kw), c.want) << c.text << " at " << c.pos;
     }
 }
 
@@ -155,8 +156,8 @@ TEST(Scan, FindName) {
     };
     for (const Case& c : cases) {
         Bytes b(c.text);
-        int32_t limit = c.limit < 0 ? b.n : c.limit;
-        EXPECT_EQ(find_name(b.data(), b.n, c.start, limit, c.name), c.want) << c.text << " / " << c.name;
+        pos limit = c.limit < 0 ? b.n : c.limit;
+        EXPECT_EQ(name_find(b.data(), c.start, std::min<pos>(limit, b.n), c.name), c.want) << c.text << " / " << c.name;
     }
 }
 
@@ -188,13 +189,13 @@ TEST(Scan, FindNameTopLevelOnly) {
     };
     for (const Case& c : cases) {
         Bytes b(c.text);
-        EXPECT_EQ(find_name_top(b.data(), b.n, 0, b.n, "Type"), c.want) << c.text;
+        EXPECT_EQ(name_find_top(b.data(), 0, b.n, "Type"), c.want) << c.text;
     }
     // The range ends at min(limit, len).
     Bytes b("<< /X 1 /Type /P >>");
-    EXPECT_EQ(find_name_top(b.data(), b.n, 0, 12, "Type"), -1);
-    EXPECT_EQ(find_name_top(b.data(), b.n, 0, 13, "Type"), 8);
-    EXPECT_EQ(find_name_top(b.data(), 12, 0, 100, "Type"), -1);
+    EXPECT_EQ(name_find_top(b.data(), 0, std::min<pos>(12, b.n), "Type"), -1);
+    EXPECT_EQ(name_find_top(b.data(), 0, std::min<pos>(13, b.n), "Type"), 8);
+    EXPECT_EQ(name_find_top(b.data(), 0, std::min<pos>(100, 12), "Type"), -1);
 }
 
 TEST(Scan, FindDictClose) {
@@ -226,11 +227,11 @@ TEST(Scan, FindDictClose) {
     };
     for (const Case& c : cases) {
         Bytes b(c.text);
-        EXPECT_EQ(find_dict_close(b.data(), c.start, b.n), c.want) << c.text;
+        EXPECT_EQ(dict_close(b.data(), c.start, b.n), c.want) << c.text;
     }
     Bytes b("<< /A 1 >> tail");
-    EXPECT_EQ(find_dict_close(b.data(), 0, 9), -1);
-    EXPECT_EQ(find_dict_close(b.data(), 0, 10), 8);
+    EXPECT_EQ(dict_close(b.data(), 0, 9), -1);
+    EXPECT_EQ(dict_close(b.data(), 0, 10), 8);
 }
 
 TEST(Scan, DictStreamKeyword) {
@@ -250,12 +251,12 @@ TEST(Scan, DictStreamKeyword) {
     };
     for (const Case& c : cases) {
         Bytes b(c.text);
-        EXPECT_EQ(dict_stream_kw(b.data(), b.n, c.dict_pos), c.want) << c.text;
+        EXPECT_EQ(stream_kw_after(b.data(), c.dict_pos, b.n), c.want) << c.text;
     }
     // NUL and FF count as white space.
     std::string s("<< >>\x00\x0c stream", 15);
     Bytes b(s);
-    EXPECT_EQ(dict_stream_kw(b.data(), b.n, 0), 8);
+    EXPECT_EQ(stream_kw_after(b.data(), 0, b.n), 8);
 }
 
 TEST(Scan, ValueStartAfter) {
@@ -274,7 +275,7 @@ TEST(Scan, ValueStartAfter) {
     };
     for (const Case& c : cases) {
         Bytes b(c.text);
-        EXPECT_EQ(value_start_after(b.data(), b.n, 0, c.name), c.want) << c.text;
+        EXPECT_EQ(key_value_past_name(b.data(), 0, b.n, c.name), c.want) << c.text;
     }
 }
 
@@ -305,28 +306,28 @@ TEST(Scan, ParseIntAt) {
     };
     for (const Case& c : cases) {
         Bytes b(c.text);
-        int32_t pos = c.pos;
-        EXPECT_EQ(parse_int_at(b.data(), b.n, &pos), c.want) << c.text;
-        EXPECT_EQ(pos, c.want_pos) << c.text;
+        pos at = c.pos;
+        EXPECT_EQ(int_read(b.data(), &at, b.n), c.want) << c.text;
+        EXPECT_EQ(at, c.want_pos) << c.text;
     }
     // A NUL counts as white space.
     std::string s("\0 9", 3);
     Bytes b(s);
-    int32_t pos = 0;
-    EXPECT_EQ(parse_int_at(b.data(), b.n, &pos), 9);
-    EXPECT_EQ(pos, 3);
+    pos at = 0;
+    EXPECT_EQ(int_read(b.data(), &at, b.n), 9);
+    EXPECT_EQ(at, 3);
 }
 
 TEST(Scan, ReadIntAdvWalksAList) {
     Bytes b(" 10 +20\n-30 4x");
-    int32_t pos = 0;
-    EXPECT_EQ(read_int_adv(b.data(), b.n, &pos), 10);
-    EXPECT_EQ(pos, 3);
-    EXPECT_EQ(read_int_adv(b.data(), b.n, &pos), 20);
-    EXPECT_EQ(read_int_adv(b.data(), b.n, &pos), -30);
-    EXPECT_EQ(read_int_adv(b.data(), b.n, &pos), 4);
-    EXPECT_EQ(pos, 13);
-    EXPECT_EQ(read_int_adv(b.data(), b.n, &pos), -1);  // 'x' is not a digit
+    pos at = 0;
+    EXPECT_EQ(int_read_signed(b.data(), &at, b.n), 10);
+    EXPECT_EQ(at, 3);
+    EXPECT_EQ(int_read_signed(b.data(), &at, b.n), 20);
+    EXPECT_EQ(int_read_signed(b.data(), &at, b.n), -30);
+    EXPECT_EQ(int_read_signed(b.data(), &at, b.n), 4);
+    EXPECT_EQ(at, 13);
+    EXPECT_EQ(int_read_signed(b.data(), &at, b.n), -1);  // 'x' is not a digit
 
     struct Case {
         const char* text;
@@ -336,8 +337,8 @@ TEST(Scan, ReadIntAdvWalksAList) {
     };
     for (const Case& c : cases) {
         Bytes t(c.text);
-        int32_t p = 0;
-        EXPECT_EQ(read_int_adv(t.data(), t.n, &p), c.want) << c.text;
+        pos p = 0;
+        EXPECT_EQ(int_read_signed(t.data(), &p, t.n), c.want) << c.text;
     }
 }
 
@@ -367,7 +368,7 @@ TEST(Scan, ParseRefAt) {
     };
     for (const Case& c : cases) {
         Bytes b(c.text);
-        EXPECT_EQ(parse_ref_at(b.data(), b.n, 0), c.want) << c.text;
+        EXPECT_EQ(ref_read(b.data(), 0, b.n), c.want) << c.text;
     }
 }
 
@@ -400,7 +401,7 @@ TEST(Scan, ObjTypeOfFileRows) {
     };
     for (const Case& c : cases) {
         Bytes b(c.text);
-        EXPECT_EQ(obj_type(b.data(), b.n, file_row(0)), c.want) << c.text;
+        EXPECT_EQ(obj_page_type(b.data(), b.n, file_row(0)), c.want) << c.text;
     }
 }
 
@@ -409,19 +410,19 @@ TEST(Scan, ObjTypeUsesTheRowsDictionarySpan) {
     //                0123456789012345678901234567890123456789012345
     Bytes b("1 0 obj << /X 1 >> endobj 2 0 obj << /Type /Page >> endobj");
     // Without an end the span runs to len and sees the next object.
-    EXPECT_EQ(obj_type(b.data(), b.n, file_row(8)), 1);
+    EXPECT_EQ(obj_page_type(b.data(), b.n, file_row(8)), 1);
     // endobj_pos bounds it.
-    EXPECT_EQ(obj_type(b.data(), b.n, file_row(8, -1, 19)), 0);
+    EXPECT_EQ(obj_page_type(b.data(), b.n, file_row(8, -1, 19)), 0);
     // stream_kw takes precedence over endobj_pos.
-    EXPECT_EQ(obj_type(b.data(), b.n, file_row(8, 19, b.n)), 0);
-    EXPECT_EQ(obj_type(b.data(), b.n, file_row(34, -1, 52)), 1);
+    EXPECT_EQ(obj_page_type(b.data(), b.n, file_row(8, 19, b.n)), 0);
+    EXPECT_EQ(obj_page_type(b.data(), b.n, file_row(34, -1, 52)), 1);
     // The span ends before the final letter: /Pag is not /Page.
-    EXPECT_EQ(obj_type(b.data(), b.n, file_row(34, -1, 47)), 0);
+    EXPECT_EQ(obj_page_type(b.data(), b.n, file_row(34, -1, 47)), 0);
     // No dictionary.
-    EXPECT_EQ(obj_type(b.data(), b.n, file_row(-1)), 0);
+    EXPECT_EQ(obj_page_type(b.data(), b.n, file_row(-1)), 0);
     // Positions beyond the file are not followed.
-    EXPECT_EQ(obj_type(b.data(), b.n, file_row(b.n + 10)), 0);
-    EXPECT_EQ(obj_type(b.data(), b.n, file_row(34, -1, b.n + 10)), 1);
+    EXPECT_EQ(obj_page_type(b.data(), b.n, file_row(b.n + 10)), 0);
+    EXPECT_EQ(obj_page_type(b.data(), b.n, file_row(34, -1, b.n + 10)), 1);
 }
 
 TEST(Scan, ObjTypeOfObjectStreamRows) {
@@ -432,19 +433,117 @@ TEST(Scan, ObjTypeOfObjectStreamRows) {
     e.objstm_text = text.data();
     e.objstm_len = text.n;
     e.dict_pos = 10;  // ignored for rows from object streams
-    EXPECT_EQ(obj_type(file.data(), file.n, e), 2);
+    EXPECT_EQ(obj_page_type(file.data(), file.n, e), 2);
     e.objstm_len = 11;  // "<</Type/Pag"
-    EXPECT_EQ(obj_type(file.data(), file.n, e), 0);
+    EXPECT_EQ(obj_page_type(file.data(), file.n, e), 0);
     e.objstm_len = 12;  // "<</Type/Page"
-    EXPECT_EQ(obj_type(file.data(), file.n, e), 1);
+    EXPECT_EQ(obj_page_type(file.data(), file.n, e), 1);
 }
 
 TEST(Scan, SkipWhiteSpace) {
     std::string s("\0\t\n\x0c\r x\x0b", 8);
     Bytes b(s);
-    EXPECT_EQ(skip_ws(b.data(), 0, b.n), 6);
-    EXPECT_EQ(skip_ws(b.data(), 6, b.n), 6);
-    EXPECT_EQ(skip_ws(b.data(), 7, b.n), 7);  // VT stops it
-    EXPECT_EQ(skip_ws(b.data(), 0, 4), 4);
-    EXPECT_EQ(skip_ws(b.data(), 8, b.n), 8);
+    EXPECT_EQ(ws_skip(b.data(), 0, b.n), 6);
+    EXPECT_EQ(ws_skip(b.data(), 6, b.n), 6);
+    EXPECT_EQ(ws_skip(b.data(), 7, b.n), 7);  // VT stops it
+    EXPECT_EQ(ws_skip(b.data(), 0, 4), 4);
+    EXPECT_EQ(ws_skip(b.data(), 8, b.n), 8);
+}
+
+TEST(Scan, StringEnds) {
+    struct Case {
+        const char* text;
+        pos (*f)(const uint8_t*, pos, pos);
+        pos want;
+    } cases[] = {
+        {"(abc) x", literal_end, 5},
+        {"(a(b)c) x", literal_end, 7},
+        {"(a\\)b) x", literal_end, 6},    // an escaped ")" does not close
+        {"(a\\\\)b", literal_end, 5},     // an escaped backslash does not escape the ")"
+        {"(abc", literal_end, -1},
+        {"(ab\\", literal_end, -1},       // backslash as the last byte
+        {"(", literal_end, -1},
+        {"<4142> x", hex_end, 6},
+        {"<41 42", hex_end, -1},
+        {"<", hex_end, -1},
+        {"<>", hex_end, 2},
+    };
+    for (const Case& c : cases) {
+        Bytes b(c.text);
+        EXPECT_EQ(c.f(b.data(), 0, b.n), c.want) << c.text;
+    }
+}
+
+TEST(Scan, NameRunAndObjectHeader) {
+    Bytes name("/Type#20x-_+1 /P");
+    EXPECT_EQ(name_run_end(name.data(), 1, name.n), 13);
+    EXPECT_EQ(name_run_end(name.data(), 1, 6), 6);  // stops at the end given
+    struct Case {
+        const char* text;
+        pos numbers_end;  // where "obj" is expected
+        pos value;        // start of the value
+    } cases[] = {
+        {"12 0 obj << >>", 5, 9},
+        {" 12  0\r\nobj\n[1]", 8, 12},
+        {"12 0 objx", 5, 5},       // "objx" is not the keyword
+        {"12 0 <<", 5, 5},         // no keyword: the value starts where it was expected
+        {"12 obj 5", 3, 7},        // a missing generation number is not required
+        {"12 0 obj", 5, 8},
+    };
+    for (const Case& c : cases) {
+        Bytes b(c.text);
+        EXPECT_EQ(obj_numbers_end(b.data(), 0, b.n), c.numbers_end) << c.text;
+        EXPECT_EQ(obj_value_start(b.data(), 0, b.n), c.value) << c.text;
+    }
+}
+
+TEST(Scan, OffsetsReadBeyondThe32BitRange) {
+    struct Case {
+        const char* text;
+        pos offset;
+        int32_t number;  // int_read of the same text: 32-bit wrapping
+    } cases[] = {
+        {"  4294967396 ", 4294967396LL, 100},
+        {"2147483648", 2147483648LL, INT32_MIN},
+        {"17", 17, 17},
+        {"-5", -5, -5},
+        {"+5", -1, -1},
+        {" x", -1, -1},
+    };
+    for (const Case& c : cases) {
+        Bytes b(c.text);
+        pos p = 0, q = 0;
+        EXPECT_EQ(offset_read(b.data(), &p, b.n), c.offset) << c.text;
+        EXPECT_EQ(int_read(b.data(), &q, b.n), c.number) << c.text;
+        EXPECT_EQ(p, q) << c.text;  // both stop after the digits, or stay put
+    }
+}
+
+TEST(Scan, DictViewLookups) {
+    //              0         1         2         3         4         5
+    //              012345678901234567890123456789012345678901234567890123456
+    Bytes b("<< /Len 12 /Ref 7 0 R /Bad 7 0 RG /Filter#20 /X /N /F#6Fo >>");
+    const dict_view d{b.data(), 0, b.n};
+    EXPECT_EQ(d.key("Ref"), 11);
+    EXPECT_EQ(d.key("Re"), -1);                 // a longer name is not the key
+    EXPECT_EQ(d.value("Len"), 8);
+    EXPECT_EQ(d.int_value("Len", -7), 12);
+    EXPECT_EQ(d.int_value("Missing", -7), -7);
+    EXPECT_EQ(d.int_value("Ref", -7), 7);
+    EXPECT_EQ(d.ref("Ref"), 7);
+    EXPECT_EQ(d.ref("Bad"), -1);                // "RG" is no reference
+    EXPECT_EQ(d.ref("Len"), -1);
+    EXPECT_EQ(d.value("Filter"), 41);           // the escape is where the value would be
+    EXPECT_EQ(d.value_past_name("Filter"), 45); // the rest of the name is skipped
+    EXPECT_TRUE(d.name_is("Filter", "X"));
+    EXPECT_TRUE(d.name_is("N", "Foo"));         // "#6F" decodes to "o"
+    EXPECT_FALSE(d.name_is("N", "Fo#"));
+    EXPECT_FALSE(d.name_is("Len", "12"));       // not a name
+    // The view's end hides what lies beyond it.
+    const dict_view cut{b.data(), 0, 10};
+    EXPECT_EQ(cut.value("Len"), 8);
+    EXPECT_EQ(cut.int_value("Len", -7), 12);
+    const dict_view tight{b.data(), 0, 7};
+    EXPECT_EQ(tight.value("Len"), -1);          // key ends at the end
+    EXPECT_EQ(tight.int_value("Len", -7), -7);
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "load/doc.h"
+#include "load/dict_closer.h"
 #include "load/load_steps.h"
 #include "syntax/lexer.h"
 #include "support/doc_bytes.h"
@@ -340,13 +341,14 @@ TEST(ScanObjects, DictCloserMatchesTheDirectSearch) {
         std::vector<int32_t> starts;
         for (int32_t i = 0; i + 1 < d.len; ++i)
             if (s[i] == '<' && s[i + 1] == '<') starts.push_back(i);
-        dict_closer c(d.data, d.len);
+        dict_closer c;
+        c.attach(d.data, d.len);
         for (int32_t p : starts) {
-            ASSERT_EQ(c.close(p), find_dict_close(d.data, p, d.len)) << s << " @" << p;
-            ASSERT_EQ(c.stream_kw(p), dict_stream_kw(d.data, d.len, p)) << s << " @" << p;
+            ASSERT_EQ(c.close(p), dict_close(d.data, p, d.len)) << s << " @" << p;
+            ASSERT_EQ(c.stream_kw(p), stream_kw_after(d.data, p, d.len)) << s << " @" << p;
         }
         std::shuffle(starts.begin(), starts.end(), rng);
-        for (int32_t p : starts) ASSERT_EQ(c.close(p), find_dict_close(d.data, p, d.len)) << s << " @" << p;
+        for (int32_t p : starts) ASSERT_EQ(c.close(p), dict_close(d.data, p, d.len)) << s << " @" << p;
     }
 }
 

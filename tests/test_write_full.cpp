@@ -153,7 +153,7 @@ TEST(WriteFull, ArgumentAndLoadFailures) {
 }
 
 std::string remove_refs(std::string s) {
-    int32_t n = static_cast<int32_t>(s.size());
+    pos n = static_cast<pos>(s.size());
     std::vector<char> buf(s.begin(), s.end());
     buf.push_back('\0');
     dict_remove_metadata_ref(buf.data(), &n);

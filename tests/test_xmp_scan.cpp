@@ -142,7 +142,7 @@ TEST(XmpSplitName, Table) {
         std::string buf = "<" + r.name + ">";
         char prefix[XMP_PREFIX_CAP] = "untouched";
         char local[XMP_LOCAL_CAP] = "untouched";
-        int got = xmp_split_name(u8(buf), static_cast<int32_t>(buf.size() - 1), 1, prefix, local);
+        int got = xmp_name_split(u8(buf), 1, static_cast<int32_t>(buf.size() - 1), prefix, local);
         EXPECT_EQ(got, r.result) << r.name;
         if (r.written) {
             EXPECT_EQ(std::string(prefix), r.prefix) << r.name;

@@ -28,20 +28,19 @@ enum info_field : int {
     FIELD_MOD_DATE = 7,
 };
 
-// Index of the solidus of the first `/key` at the top level of the dictionary
-// text[start, end) (keys inside nested dictionaries, arrays and strings are
-// not seen; a longer name such as /Titles does not match Title), or -1.
-int32_t info_find_key(const uint8_t* text, int32_t start, int32_t end, const char* key);
+// Keys of an Info dictionary are found with name_find_depth0 (syntax/lexer.h):
+// only at the dictionary's own level, so keys of nested dictionaries and
+// arrays are not seen and a longer name such as /Titles does not match Title.
 
-// Value of the key whose solidus is at k (as found by info_find_key), decoded
-// from a literal or hexadecimal string, or a name's raw characters (no '#'
-// decoding). Null when the value is anything else or the region ends.
-cstr info_value(const uint8_t* text, int32_t end, int32_t k);
+// Value of the key whose solidus is at k (as name_find_depth0 finds it),
+// decoded from a literal or hexadecimal string, or a name's raw characters
+// (no '#' decoding). Null when the value is anything else or the text ends.
+cstr info_value_at(const uint8_t* text, pos k, pos end);
 
 // Value of a Keywords key at k: the string elements of an array joined with
-// commas, or the value as info_value reads it. Never null except when memory
-// is exhausted; "" when nothing is usable.
-cstr info_keywords(const uint8_t* text, int32_t end, int32_t k);
+// commas, or the value as info_value_at reads it. Never null except when
+// memory is exhausted; "" when nothing is usable.
+cstr info_keywords_at(const uint8_t* text, pos k, pos end);
 
 // Eight owned strings in table order. Every slot is non-null after a read:
 // a missing key, a value that is not a string or name, and a date that does
@@ -50,7 +49,7 @@ using info_fields = std::array<cstr, INFO_FIELD_COUNT>;
 
 // The eight fields of the dictionary region r (text null: all "").
 // Throws std::bad_alloc when memory runs out (exports run inside export_guard).
-info_fields info_read_region(const dict_region& r);
+info_fields info_read_region(const dict_view& r);
 
 // Which object is the Info dictionary. The row the trailer names (doc.info,
 // which the loader keeps only when the table holds it) is the answer of

@@ -93,12 +93,12 @@ int32_t number_end(const uint8_t* t, int32_t end, int32_t pos) {
         ++i;
     }
     if (i == run) return -1;  // a lone sign
-    if (!integer || run != pos || parse_ref_at(t, end, pos) <= 0) return i;
-    // parse_ref_at accepted "N [G] R": take the same bytes.
-    int32_t j = skip_ws(t, i, end);
+    if (!integer || run != pos || ref_read(t, pos, end) <= 0) return i;
+    // ref_read accepted "N [G] R": take the same bytes.
+    int32_t j = ws_skip(t, i, end);
     if (j < end && is_digit(t[j])) {
         while (j < end && is_digit(t[j])) ++j;
-        j = skip_ws(t, j, end);
+        j = ws_skip(t, j, end);
     }
     return j < end && t[j] == 'R' ? j + 1 : i;
 }
@@ -132,9 +132,9 @@ void info_collect(const uint8_t* text, int32_t end, int32_t start, info_pairs* p
         p.bytes.reset();
         p.size = 0;
         p.present = 0;
-        int32_t k = info_find_key(text, start, end, INFO_KEYS[f]);
+        int32_t k = name_find_depth0(text, start, end, INFO_KEYS[f]);
         if (k < 0) continue;
-        int32_t v = skip_ws(text, k + 1 + static_cast<int32_t>(std::strlen(INFO_KEYS[f])), end);
+        int32_t v = ws_skip(text, k + 1 + static_cast<int32_t>(std::strlen(INFO_KEYS[f])), end);
         int32_t ve = info_value_end(text, end, v);
         if (ve < 0) continue;
         uint64_t n = static_cast<uint64_t>(ve - k);
@@ -156,7 +156,7 @@ void info_collect_doc(const pdf_doc& doc, info_pairs* pairs) {
     if (doc.info < 0) return;
     const obj_entry* e = doc_find(doc, doc.info);
     if (!e) return;
-    dict_region r = doc_dict_span(doc, *e);
+    dict_view r = doc_dict_span(doc, *e);
     if (r.text) info_collect(r.text, r.end, r.start, pairs);
 }
 
@@ -168,7 +168,7 @@ char* info_pair_append(strbuf* b, const info_pair& p) {
 const obj_entry* info_obj_writable(const pdf_doc& doc) {
     if (doc.info < 0 || doc.info == doc.root) return nullptr;
     const obj_entry* e = doc_find(doc, doc.info);
-    return e && obj_type(doc.data, doc.len, *e) == 0 ? e : nullptr;  // never a page or a page-tree node
+    return e && obj_page_type(doc.data, doc.len, *e) == 0 ? e : nullptr;  // never a page or a page-tree node
 }
 
 namespace {

@@ -21,34 +21,6 @@ const char* const KEYS[INFO_FIELD_COUNT] = {"title",   "author",   "subject",   
 
 namespace {
 
-// Index just after the literal string whose "(" is at i (nested parentheses,
-// backslash escapes), or end when it is not closed.
-int32_t skip_literal(const uint8_t* text, int32_t end, int32_t i) {
-    int depth = 1;
-    for (++i; i < end;) {
-        uint8_t c = text[i];
-        if (c == '\\') {
-            i += 2;
-            continue;
-        }
-        ++i;
-        if (c == '(') {
-            ++depth;
-        } else if (c == ')' && --depth == 0) {
-            return i;
-        }
-    }
-    return end;
-}
-
-int32_t skip_pdf_ws(const uint8_t* text, int32_t i, int32_t end) {
-    while (i < end && is_pdf_ws(text[i])) ++i;
-    return i;
-}
-
-// A name value keeps '#' escapes undecoded, so '#' belongs to its run.
-bool is_name_value_char(uint8_t c) { return is_name_cont(c) || c == '#'; }
-
 cstr empty_string() {
     cstr s = cstr_dup("");
     if (!s) throw std::bad_alloc();
@@ -63,89 +35,57 @@ bool is_date_field(int i) { return i == FIELD_CREATION_DATE || i == FIELD_MOD_DA
 // their own.
 struct key_hits {
     static constexpr const char* NAMES[4] = {"Title", "Author", "Producer", "Creator"};
-    std::vector<int32_t> pos[4];
+    std::vector<pos> at[4];
 
     explicit key_hits(const pdf_doc& doc) {
         const uint8_t* d = doc.data;
-        int32_t len = doc.len;
-        for (int32_t i = 0; i < len; ++i) {
+        pos len = doc.len;
+        for (pos i = 0; i < len; ++i) {
             const void* hit = std::memchr(d + i, '/', static_cast<size_t>(len - i));
             if (!hit) break;
-            i = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - d);
+            i = static_cast<const uint8_t*>(hit) - d;
             for (int k = 0; k < 4; ++k) {
                 size_t n = std::strlen(NAMES[k]);
                 if (static_cast<size_t>(len - i - 1) >= n && std::memcmp(d + i + 1, NAMES[k], n) == 0)
-                    pos[k].push_back(i);
+                    at[k].push_back(i);
             }
         }
     }
 
     // Some occurrence of key k lies wholly inside [start, end).
-    bool within(int k, int32_t start, int32_t end) const {
-        const auto& v = pos[k];
+    bool within(int k, pos start, pos end) const {
+        const auto& v = at[k];
         auto it = std::lower_bound(v.begin(), v.end(), start);
-        return it != v.end() && *it + 1 + static_cast<int32_t>(std::strlen(NAMES[k])) <= end;
+        return it != v.end() && *it + 1 + static_cast<pos>(std::strlen(NAMES[k])) <= end;
     }
 };
 
-bool region_has(const dict_region& r, const char* key) {
-    return info_find_key(r.text, r.start, r.end, key) >= 0;
+bool region_has(const dict_view& r, const char* key) {
+    return name_find_depth0(r.text, r.start, r.end, key) >= 0;
 }
 
 // The fallback rule: Title, Author or Producer, and Producer or Creator.
-bool region_looks_like_info(const dict_region& r) {
+bool region_looks_like_info(const dict_view& r) {
     return (region_has(r, "Title") || region_has(r, "Author") || region_has(r, "Producer")) &&
            (region_has(r, "Producer") || region_has(r, "Creator"));
 }
 
 }  // namespace
 
-int32_t info_find_key(const uint8_t* text, int32_t start, int32_t end, const char* key) {
-    if (!text || start < 0 || start + 1 >= end) return -1;
-    const int32_t klen = static_cast<int32_t>(std::strlen(key));
-    int32_t i = start;
-    int depth = -1;
-    while (i + 1 < end) {
-        uint8_t c = text[i];
-        if (c == '<' && text[i + 1] == '<') {
-            ++depth;
-            i += 2;
-        } else if (c == '>' && text[i + 1] == '>') {
-            --depth;
-            i += 2;
-        } else if (c == '[') {
-            ++depth;
-            ++i;
-        } else if (c == ']') {
-            --depth;
-            ++i;
-        } else if (c == '(') {
-            i = skip_literal(text, end, i);
-        } else if (c == '/' && depth == 0 && end - (i + 1) >= klen &&
-                   std::memcmp(text + i + 1, key, static_cast<size_t>(klen)) == 0 &&
-                   (i + 1 + klen >= end || !is_name_cont(text[i + 1 + klen]))) {
-            return i;
-        } else {
-            ++i;
-        }
-    }
-    return -1;
-}
-
-cstr info_value(const uint8_t* text, int32_t end, int32_t k) {
-    int32_t i = k + 1;
+cstr info_value_at(const uint8_t* text, pos k, pos end) {
+    pos i = k + 1;
     while (i < end && is_name_cont(text[i])) ++i;
-    i = skip_pdf_ws(text, i, end);
+    i = ws_skip(text, i, end);
     if (i >= end) return nullptr;
     uint8_t c = text[i];
-    if (c == '(') return parse_literal_string(text, end, i);
+    if (c == '(') return literal_decode(text, i, end);
     if (c == '<') {
-        if (i + 1 < end && text[i + 1] == '<') return nullptr;
-        return parse_hex_string(text, end, i);
+        if (dict_opens(text, i, end)) return nullptr;
+        return hex_decode(text, i, end);
     }
     if (c == '/') {
-        int32_t j = i + 1;
-        while (j < end && is_name_value_char(text[j])) ++j;
+        // A name value keeps '#' escapes undecoded, so '#' belongs to its run.
+        pos j = name_run_end(text, i + 1, end);
         if (j == i + 1) return nullptr;
         size_t n = static_cast<size_t>(j - i - 1);
         cstr out(static_cast<char*>(std::malloc(n + 1)));
@@ -157,10 +97,10 @@ cstr info_value(const uint8_t* text, int32_t end, int32_t k) {
     return nullptr;
 }
 
-cstr info_keywords(const uint8_t* text, int32_t end, int32_t k) {
-    int32_t i = skip_pdf_ws(text, k + 9, end);
+cstr info_keywords_at(const uint8_t* text, pos k, pos end) {
+    pos i = ws_skip(text, k + 9, end);
     if (i >= end || text[i] != '[') {
-        cstr v = info_value(text, end, k);
+        cstr v = info_value_at(text, k, end);
         return v ? std::move(v) : cstr_dup("");
     }
     strbuf b = strbuf_start();
@@ -170,36 +110,37 @@ cstr info_keywords(const uint8_t* text, int32_t end, int32_t k) {
         if (b.len > 0 && !buf_bytes(&b, ",", 1)) failed = true;
         if (!failed && !buf_str(&b, s.get())) failed = true;
     };
-    i = skip_pdf_ws(text, i + 1, end);
+    i = ws_skip(text, i + 1, end);
     while (i < end && text[i] != ']' && !failed) {
         uint8_t c = text[i];
         if (c == '(') {
-            add(parse_literal_string(text, end, i));
-            i = skip_literal(text, end, i);
-        } else if (c == '<' && i + 1 < end && text[i + 1] == '<') {
+            add(literal_decode(text, i, end));
+            pos j = literal_end(text, i, end);
+            i = j < 0 ? end : j;
+        } else if (dict_opens(text, i, end)) {
             ++i;
         } else if (c == '<') {
-            add(parse_hex_string(text, end, i));
-            const void* close = std::memchr(text + i, '>', static_cast<size_t>(end - i));
-            i = close ? static_cast<int32_t>(static_cast<const uint8_t*>(close) - text) + 1 : end;
+            add(hex_decode(text, i, end));
+            pos j = hex_end(text, i, end);
+            i = j < 0 ? end : j;
         } else {
             ++i;
         }
-        i = skip_pdf_ws(text, i, end);
+        i = ws_skip(text, i, end);
     }
     if (failed) return nullptr;
     if (b.len == 0) return cstr_dup("");
     return cstr(b.release());
 }
 
-info_fields info_read_region(const dict_region& r) {
+info_fields info_read_region(const dict_view& r) {
     info_fields f;
     for (auto& slot : f) slot = empty_string();
     if (!r.text) return f;
     for (int i = 0; i < INFO_FIELD_COUNT; ++i) {
-        int32_t k = info_find_key(r.text, r.start, r.end, INFO_KEYS[i]);
+        pos k = name_find_depth0(r.text, r.start, r.end, INFO_KEYS[i]);
         if (k < 0) continue;
-        cstr v = i == FIELD_KEYWORDS ? info_keywords(r.text, r.end, k) : info_value(r.text, r.end, k);
+        cstr v = i == FIELD_KEYWORDS ? info_keywords_at(r.text, k, r.end) : info_value_at(r.text, k, r.end);
         if (!v) continue;
         if (is_date_field(i)) v = normalize_pdf_date(v.get());
         if (v) f[i] = std::move(v);
@@ -209,7 +150,7 @@ info_fields info_read_region(const dict_region& r) {
 
 info_fields info_read_named(const pdf_doc& doc) {
     const obj_entry* e = doc.info >= 0 ? doc_find(doc, doc.info) : nullptr;
-    return info_read_region(e ? doc_dict_span(doc, *e) : dict_region{});
+    return info_read_region(e ? doc_dict_span(doc, *e) : dict_view{});
 }
 
 const obj_entry* info_obj_find(const pdf_doc& doc) {
@@ -217,7 +158,7 @@ const obj_entry* info_obj_find(const pdf_doc& doc) {
         if (const obj_entry* e = doc_find(doc, doc.info)) return e;
     std::unique_ptr<key_hits> hits;  // built on the first file-body row with a dictionary
     for (const obj_entry& e : doc.objs) {
-        dict_region r = doc_dict_span(doc, e);
+        dict_view r = doc_dict_span(doc, e);
         if (!r.text) continue;
         if (!e.in_objstm) {
             if (!hits) hits = std::make_unique<key_hits>(doc);
@@ -235,7 +176,7 @@ const obj_entry* info_obj_find(const pdf_doc& doc) {
 // A failed append empties the whole text, so no partial object is published.
 bool read_json_build(const pdf_doc& doc, strbuf& b) {
     const obj_entry* e = info_obj_find(doc);
-    info_fields f = info_read_region(e ? doc_dict_span(doc, *e) : dict_region{});
+    info_fields f = info_read_region(e ? doc_dict_span(doc, *e) : dict_view{});
     bool ok = buf_str(&b, "{") != nullptr;
     for (int i = 0; i < INFO_FIELD_COUNT; ++i) {
         ok = ok && buf_str(&b, i ? ",\"" : "\"") && buf_str(&b, KEYS[i]) && buf_str(&b, "\":") &&

@@ -1,4 +1,5 @@
-// The loaded document: file bytes, object table, page list, trailer facts.
+// The loaded document: file bytes, object table, page list, trailer facts,
+// and the indexes built over them while loading.
 #pragma once
 
 #include <cstdint>
@@ -6,42 +7,40 @@
 #include <vector>
 
 #include "core/strbuf.h"
+#include "load/arena.h"
+#include "load/dict_closer.h"
+#include "load/number_index.h"
+#include "syntax/dict_view.h"
+#include "syntax/lexer.h"
 
 // One row of the object table. Positions are offsets into the file bytes, or
 // into objstm_text for rows taken from object streams; -1 means absent.
+// Object and generation numbers keep 32-bit semantics.
 struct obj_entry {
     int32_t num = 0;
     int32_t gen = 0;
-    int32_t obj_pos = -1;
-    int32_t dict_pos = -1;
-    int32_t stream_kw = -1;
-    int32_t data_start = -1;
-    int32_t data_end = -1;
-    int32_t endobj_pos = -1;
-    int32_t stream_len = -1;
+    pos obj_pos = -1;
+    pos dict_pos = -1;
+    pos stream_kw = -1;
+    pos data_start = -1;
+    pos data_end = -1;
+    pos endobj_pos = -1;
+    pos stream_len = -1;
     int32_t has_stream = 0;
     int32_t in_objstm = 0;
     const uint8_t* objstm_text = nullptr;  // not owned: points into a block of the arena
-    int32_t objstm_len = 0;
+    pos objstm_len = 0;
 };
 
 struct page_entry {
     int32_t page_obj = 0;
 };
 
-// Heap blocks owned by a document (decoded object streams).
-struct arena {
-    std::vector<std::unique_ptr<uint8_t, free_deleter>> items;
-    // A new block of `size` bytes, or null (nothing kept) on failure.
-    uint8_t* alloc(uint64_t size) noexcept;
-    // Releases the most recent block early (a failed decode attempt).
-    void drop_last() noexcept;
-};
-
+// Owns everything it holds; a load replaces the previous contents.
 struct pdf_doc {
     std::unique_ptr<uint8_t, free_deleter> bytes;  // owns `data`
     const uint8_t* data = nullptr;
-    int32_t len = 0;
+    pos len = 0;
     int32_t trailer_root = -1;
     int32_t trailer_info = -1;
     char version[16] = {};
@@ -54,31 +53,37 @@ struct pdf_doc {
     int32_t info = -1;
     int32_t max_obj = 0;
     int32_t pages_ok = 0;
-    // Object number -> 1 + index of its first row in objs (0 when none), for
-    // numbers 0 to by_num_len - 1; built after selection so lookups by number
-    // are constant time. Zero-filled on allocation, so the pages of a sparse
-    // numbering that are never written cost no memory.
-    std::unique_ptr<int32_t, free_deleter> by_num;
-    int32_t by_num_len = 0;
+    // Object number -> first row of objs with that number, built after the
+    // selection of one row per number; doc_find answers from it.
+    number_index by_num;
+    // Dictionary closes over the file bytes, remembered while the object
+    // scan settles every dictionary of the file (scan_objects.cpp).
+    dict_closer dicts;
 };
 
-// 0 on success; -1 with a message in g_err. Previous contents of doc are discarded.
+// 0 on success; -1 with a message in g_err. Previous contents of doc are
+// discarded first. A memory failure in any step fails with "out of memory".
 int doc_load_ex(const char* path, pdf_doc* doc, int allow_encrypted);
-// Releases everything the document holds and resets it to the empty state.
-void doc_free(pdf_doc* doc);
 
 // First row with this object number, or null.
 const obj_entry* doc_find(const pdf_doc& doc, int32_t num);
 
-// The dictionary span of a row: text[start, end). text is null when the row
-// has no dictionary (a file-body row whose dict_pos is negative).
-struct dict_region {
-    const uint8_t* text = nullptr;
-    int32_t start = 0;
-    int32_t end = 0;
+// The dictionary span of a row: its objstm_text whole, or the file bytes from
+// dict_pos to stream_kw (else endobj_pos, else the file end). text is null
+// when the row has no dictionary (a file-body row whose dict_pos is negative).
+dict_view doc_dict_span(const pdf_doc& doc, const obj_entry& e);
+
+// The value of a file-body row: the bytes after "N G obj" and white space,
+// up to "endobj" (or the file end). Empty (start >= end) when the row has no
+// header position.
+struct obj_body {
+    pos start = 0;
+    pos end = 0;
 };
-dict_region doc_dict_span(const pdf_doc& doc, const obj_entry& e);
+obj_body doc_obj_body(const pdf_doc& doc, const obj_entry& e);
 
 // Classifies a row by the first top-level /Type of its dictionary: 1 for
-// /Page, 2 for /Pages, 0 otherwise (pages.cpp).
-int obj_type(const uint8_t* data, int32_t len, const obj_entry& entry);
+// /Page, 2 for /Pages, 0 otherwise (pages.cpp). The text is objstm_text for a
+// row from an object stream, else data from dict_pos to stream_kw (else
+// endobj_pos, else len), cut at len.
+int obj_page_type(const uint8_t* data, pos len, const obj_entry& entry);

@@ -1,45 +1,45 @@
 // Expansion of compressed object streams into rows of the object table.
-#include "load/objstm.h"
-
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
 
-#include "load/doc.h"
-#include "syntax/inflate.h"
 #include "load/load_steps.h"
-#include "syntax/lexer.h"
+#include "syntax/inflate.h"
 
 namespace {
 
-constexpr int64_t MAX_STORED_LEN = 268435456;   // stored stream data above this is not read
+constexpr pos MAX_STORED_LEN = 268435456;   // stored stream data above this is not read
 constexpr uint64_t MAX_RETRY_CAP = 268435455;   // a failed attempt up to this capacity is retried at 4x
 constexpr uint64_t DECODER_MAX_CAP = 1073741824;  // inflate_decompress refuses larger capacities
 constexpr uint64_t SMALL_STREAM_CAP = 4194304;    // streams whose second capacity is at most this use the scratch
 constexpr int32_t MAX_OBJECTS = 100000;
-constexpr int32_t MAX_OBJECT_LEN = 1048576;
+constexpr pos MAX_OBJECT_LEN = 1048576;
 
 struct decoded {
     const uint8_t* data = nullptr;
-    int32_t len = 0;
+    pos len = 0;
 };
 
-enum class attempt { decoded, failed, no_memory };
+// A new arena block of `cap` bytes; no memory for it fails the load.
+uint8_t* block_alloc(pdf_doc* doc, uint64_t cap) {
+    uint8_t* block = doc->arena.alloc(cap);
+    if (!block) throw std::bad_alloc();
+    return block;
+}
 
 // One decode attempt into a new arena block of `cap` bytes. A failed
 // attempt's block is released at once.
-attempt decode_attempt(pdf_doc* doc, const uint8_t* src, uint64_t n, uint64_t cap, decoded* out) {
-    uint8_t* block = doc->arena.alloc(cap);
-    if (!block) return attempt::no_memory;
+bool decode_attempt(pdf_doc* doc, const uint8_t* src, uint64_t n, uint64_t cap, decoded* out) {
+    uint8_t* block = block_alloc(doc, cap);
     uint64_t m = 0;
     if (inflate_decompress(src, n, block, cap, &m) != 0) {
         doc->arena.drop_last();
-        return attempt::failed;
+        return false;
     }
-    *out = {block, static_cast<int32_t>(m)};
-    return attempt::decoded;
+    *out = {block, static_cast<pos>(m)};
+    return true;
 }
 
 // A reusable buffer for decoding small streams, grown as needed.
@@ -74,18 +74,16 @@ bool decode_flate(pdf_doc* doc, const uint8_t* src, uint64_t n, small_scratch* s
         if (uint8_t* tmp = scratch->get(4 * first)) {
             uint64_t m = 0;
             if (inflate_decompress(src, n, tmp, 4 * first, &m) == 0) {
-                uint8_t* block = doc->arena.alloc(m <= first ? first : 4 * first);
-                if (!block) return false;
+                uint8_t* block = block_alloc(doc, m <= first ? first : 4 * first);
                 std::memcpy(block, tmp, static_cast<size_t>(m));
-                *out = {block, static_cast<int32_t>(m)};
+                *out = {block, static_cast<pos>(m)};
                 return true;
             }
             failed = 4 * first;
         }
     }
     if (!failed) {
-        attempt a = decode_attempt(doc, src, n, first, out);
-        if (a != attempt::failed) return a == attempt::decoded;
+        if (decode_attempt(doc, src, n, first, out)) return true;
         if (first > MAX_RETRY_CAP) return false;
         failed = first;
     }
@@ -93,13 +91,13 @@ bool decode_flate(pdf_doc* doc, const uint8_t* src, uint64_t n, small_scratch* s
     uint64_t last = first;
     while (last <= MAX_RETRY_CAP) last *= 4;
     std::unique_ptr<uint8_t, free_deleter> window(static_cast<uint8_t*>(std::malloc(INFLATE_MEASURE_SCRATCH)));
-    if (!window) return false;
+    if (!window) throw std::bad_alloc();
     uint64_t need = 0;
     if (inflate_measure(src, n, last, window.get(), &need) != 0) return false;
     window.reset();
     uint64_t cap = failed * 4;
     while (cap < need) cap *= 4;  // need <= last, so this stops at last at the latest
-    return decode_attempt(doc, src, n, cap, out) == attempt::decoded;
+    return decode_attempt(doc, src, n, cap, out);
 }
 
 // Stored data is used where it lies in the file: the file bytes live as long
@@ -109,13 +107,12 @@ bool stored_data(const pdf_doc* doc, const obj_entry& e, decoded* out) {
     return true;
 }
 
-// The first integer of at least `min` that follows a key /name in
-// [start, end), or -1.
-int32_t key_int(const uint8_t* data, int32_t len, int32_t start, int32_t end, const char* name, int32_t min) {
-    const int32_t name_len = static_cast<int32_t>(std::strlen(name));
-    for (int32_t p = find_name(data, len, start, end, name); p >= 0; p = find_name(data, len, p + 1, end, name)) {
-        int32_t q = skip_ws(data, p + 1 + name_len, end);
-        int32_t v = parse_int_at(data, end, &q);
+// The first integer of at least `min` that follows a key /name in d, or -1.
+int32_t key_int(const dict_view& d, const char* name, int32_t min) {
+    const pos name_len = static_cast<pos>(std::strlen(name));
+    for (pos p = d.key(name); p >= 0; p = name_find(d.text, p + 1, d.end, name)) {
+        pos q = ws_skip(d.text, p + 1 + name_len, d.end);
+        int32_t v = int_read(d.text, &q, d.end);
         if (v >= min) return v;
     }
     return -1;
@@ -125,50 +122,56 @@ int32_t key_int(const uint8_t* data, int32_t len, int32_t start, int32_t end, co
 // the number of rows added.
 int32_t add_rows(pdf_doc* doc, const decoded& d, int32_t count, int32_t first) {
     std::vector<int32_t> nums(static_cast<size_t>(count)), offs(static_cast<size_t>(count));
-    int32_t pos = 0;
+    pos p = 0;
     for (int32_t i = 0; i < count; ++i) {
-        nums[i] = read_int_adv(d.data, d.len, &pos);
+        nums[i] = int_read_signed(d.data, &p, d.len);
         if (nums[i] < 0) return 0;
-        offs[i] = read_int_adv(d.data, d.len, &pos);
+        offs[i] = int_read_signed(d.data, &p, d.len);
         if (offs[i] < 0) return 0;
     }
     int32_t added = 0;
     for (int32_t i = 0; i < count; ++i) {
-        const int64_t start = static_cast<int64_t>(first) + offs[i];
-        const int64_t obj_len = i + 1 < count ? static_cast<int64_t>(offs[i + 1]) - offs[i] : d.len - start;
+        const pos start = static_cast<pos>(first) + offs[i];
+        const pos obj_len = i + 1 < count ? static_cast<pos>(offs[i + 1]) - offs[i] : d.len - start;
         if (nums[i] <= 0 || obj_len < 1 || obj_len > MAX_OBJECT_LEN || start + obj_len > d.len) continue;
         obj_entry row;
         row.num = nums[i];
         row.gen = 0;
         row.in_objstm = 1;
         row.objstm_text = d.data + start;
-        row.objstm_len = static_cast<int32_t>(obj_len);
-        const size_t before = doc->objs.size();
-        vec_push(doc->objs, row);
-        added += doc->objs.size() > before ? 1 : 0;
+        row.objstm_len = obj_len;
+        doc->objs.push_back(row);
+        ++added;
     }
     return added;
 }
 
-// Expands the object stream of row e, when it is one.
-void expand_one(pdf_doc* doc, const obj_entry& e, small_scratch* scratch) {
-    if (e.in_objstm || e.has_stream != 1 || e.dict_pos < 0) return;
-    const uint8_t* data = doc->data;
-    const int32_t len = doc->len;
-    const int32_t r = e.stream_kw > 0 ? e.stream_kw : len;
-    if (find_name(data, len, e.dict_pos, r, "ObjStm") < 0) return;
-    const int64_t n = static_cast<int64_t>(e.data_end) - e.data_start;
-    if (n < 0 || n > MAX_STORED_LEN || e.data_start < 0 || e.data_end > len) return;
-
+// The dictionary of row e when it is an object stream with usable stored
+// data, and its /N (1 to MAX_OBJECTS); false otherwise.
+bool objstm_header(const pdf_doc& doc, const obj_entry& e, dict_view* dict, int32_t* count) {
+    if (e.in_objstm || e.has_stream != 1 || e.dict_pos < 0) return false;
+    *dict = {doc.data, e.dict_pos, e.stream_kw > 0 ? e.stream_kw : doc.len};
+    if (dict->key("ObjStm") < 0) return false;
+    const pos n = e.data_end - e.data_start;
+    if (n < 0 || n > MAX_STORED_LEN || e.data_start < 0 || e.data_end > doc.len) return false;
     // /N and /First are read before decoding so that a stream skipped for
     // them is not decoded at all; only First <= m needs the decoded length.
-    const int32_t count = key_int(data, len, e.dict_pos, r, "N", 1);
-    if (count < 0 || count > MAX_OBJECTS) return;
-    const int32_t first = key_int(data, len, e.dict_pos, r, "First", 0);
+    *count = key_int(*dict, "N", 1);
+    return *count >= 0 && *count <= MAX_OBJECTS;
+}
+
+// Expands the object stream of row e, when it is one.
+void expand_one(pdf_doc* doc, const obj_entry& e, small_scratch* scratch) {
+    dict_view dict;
+    int32_t count;
+    if (!objstm_header(*doc, e, &dict, &count)) return;
+    const uint8_t* data = doc->data;
+    const pos n = e.data_end - e.data_start;
+    const int32_t first = key_int(dict, "First", 0);
     if (first < 0) return;
 
     decoded d;
-    const bool flate = find_name(data, len, e.dict_pos, r, "FlateDecode") >= 0;
+    const bool flate = dict.key("FlateDecode") >= 0;
     const uint8_t* src = data + e.data_start;
     if (!(flate ? decode_flate(doc, src, static_cast<uint64_t>(n), scratch, &d) : stored_data(doc, e, &d))) return;
     // A decoded block that ends up holding no row is released as well.
@@ -181,13 +184,22 @@ void objstm_expand(pdf_doc* doc) {
     if (!doc || !doc->data) return;
     // Rows appended here come from object streams and need no visit.
     const size_t rows = doc->objs.size();
+    // Room for every row the streams announce, so that the table is not
+    // moved (and its pages touched anew) while they are appended. Only
+    // address space until rows are written; without it the table grows.
+    size_t announced = 0;
+    for (size_t k = 0; k < rows; ++k) {
+        dict_view dict;
+        int32_t count;
+        if (objstm_header(*doc, doc->objs[k], &dict, &count)) announced += static_cast<size_t>(count);
+    }
+    try {
+        doc->objs.reserve(rows + announced);
+    } catch (const std::bad_alloc&) {
+    }
     small_scratch scratch;
     for (size_t k = 0; k < rows; ++k) {
         const obj_entry e = doc->objs[k];  // a copy: appending may move the table
-        try {
-            expand_one(doc, e, &scratch);
-        } catch (const std::bad_alloc&) {
-            // Memory exhausted: this stream contributes the rows added so far.
-        }
+        expand_one(doc, e, &scratch);
     }
 }

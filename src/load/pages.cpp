@@ -6,7 +6,6 @@
 #include <map>
 
 #include "load/load_steps.h"
-#include "syntax/lexer.h"
 
 namespace {
 
@@ -18,9 +17,9 @@ constexpr int TYPE_SHIFT = 1;
 constexpr uint8_t TYPE_MASK = 3 << TYPE_SHIFT;
 
 int type_of(const pdf_doc& doc, const obj_entry& e, uint8_t* flags) {
-    if (e.num < 0 || e.num > doc.max_obj) return obj_type(doc.data, doc.len, e);
+    if (e.num < 0 || e.num > doc.max_obj) return obj_page_type(doc.data, doc.len, e);
     uint8_t& f = flags[e.num];
-    if (!(f & TYPE_MASK)) f = static_cast<uint8_t>(f | (obj_type(doc.data, doc.len, e) + 1) << TYPE_SHIFT);
+    if (!(f & TYPE_MASK)) f = static_cast<uint8_t>(f | (obj_page_type(doc.data, doc.len, e) + 1) << TYPE_SHIFT);
     return ((f & TYPE_MASK) >> TYPE_SHIFT) - 1;
 }
 
@@ -41,11 +40,11 @@ public:
 
     // Position after the "[" of the first /Kids key in [start, end) whose
     // value is an array, or -1.
-    int32_t array_start(const uint8_t* t, int32_t start, int32_t end, bool in_file) {
+    pos array_start(const uint8_t* t, pos start, pos end, bool in_file) {
         if (in_file && budget_ < 0) return indexed(start, end);
         if (in_file) budget_ -= end - start;
-        for (int32_t k = find_name(t, end, start, end, "Kids"); k >= 0; k = find_name(t, end, k + 1, end, "Kids")) {
-            int32_t q = skip_ws(t, k + 5, end);
+        for (pos k = name_find(t, start, end, "Kids"); k >= 0; k = name_find(t, k + 1, end, "Kids")) {
+            pos q = ws_skip(t, k + 5, end);
             if (q < end && t[q] == '[') return q + 1;
         }
         return -1;
@@ -55,11 +54,11 @@ private:
     // With q = the first byte after the key and white space up to the file
     // end, a key is usable in a text ending at `end` exactly when the byte at
     // q is "[" and q < end; a key ending at `end` itself never is.
-    int32_t indexed(int32_t start, int32_t end) {
+    pos indexed(pos start, pos end) {
         if (!built_) build();
-        auto it = std::lower_bound(pos_.begin(), pos_.end(), start);
-        if (it == pos_.end()) return -1;
-        int32_t g = next_good_[static_cast<size_t>(it - pos_.begin())];
+        auto it = std::lower_bound(at_.begin(), at_.end(), start);
+        if (it == at_.end()) return -1;
+        int64_t g = next_good_[static_cast<size_t>(it - at_.begin())];
         if (g < 0 || bracket_[g] >= end) return -1;
         return bracket_[g] + 1;
     }
@@ -67,44 +66,43 @@ private:
     void build() {
         built_ = true;
         const uint8_t* d = doc_.data;
-        int32_t len = doc_.len;
-        for (int32_t p = 0; p + 5 <= len;) {
+        pos len = doc_.len;
+        for (pos p = 0; p + 5 <= len;) {
             const void* hit = std::memchr(d + p, '/', static_cast<size_t>(len - 5 - p + 1));
             if (!hit) break;
-            p = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - d);
+            p = static_cast<const uint8_t*>(hit) - d;
             if (std::memcmp(d + p + 1, "Kids", 4) == 0 && (p + 5 == len || !is_name_cont(d[p + 5]))) {
-                int32_t q = skip_ws(d, p + 5, len);
-                pos_.push_back(p);
+                pos q = ws_skip(d, p + 5, len);
+                at_.push_back(p);
                 bracket_.push_back(q < len && d[q] == '[' ? q : -1);
             }
             ++p;
         }
-        next_good_.assign(pos_.size(), -1);
-        for (size_t i = pos_.size(); i-- > 0;)
-            next_good_[i] = bracket_[i] >= 0 ? static_cast<int32_t>(i) : i + 1 < pos_.size() ? next_good_[i + 1] : -1;
+        next_good_.assign(at_.size(), -1);
+        for (size_t i = at_.size(); i-- > 0;)
+            next_good_[i] = bracket_[i] >= 0 ? static_cast<int64_t>(i) : i + 1 < at_.size() ? next_good_[i + 1] : -1;
     }
 
     const pdf_doc& doc_;
     int64_t budget_;
     bool built_ = false;
-    std::vector<int32_t> pos_, bracket_, next_good_;
+    std::vector<pos> at_, bracket_;
+    std::vector<int64_t> next_good_;
 };
 
 // One step of the /Kids array reader at p (not at "]" or the end): the
 // position after a number with its generation number and "R", or after one
 // other byte. *num receives the number read, 0 when the step read none.
-int32_t kids_step(const uint8_t* t, int32_t p, int32_t end, int32_t* num) {
+pos kids_step(const uint8_t* t, pos p, pos end, int32_t* num) {
     *num = 0;
     if (!is_digit(t[p])) return p + 1;
-    *num = parse_int_at(t, end, &p);
-    p = skip_ws(t, p, end);
-    if (p < end && is_digit(t[p])) parse_int_at(t, end, &p);
-    p = skip_ws(t, p, end);
+    *num = int_read(t, &p, end);
+    p = ws_skip(t, p, end);
+    if (p < end && is_digit(t[p])) int_read(t, &p, end);
+    p = ws_skip(t, p, end);
     if (p < end && t[p] == 'R') ++p;
-    return skip_ws(t, p, end);
+    return ws_skip(t, p, end);
 }
-
-bool dict_open_at(const uint8_t* t, int32_t p, int32_t end) { return t[p] == '<' && p + 1 < end && t[p + 1] == '<'; }
 
 // Whether a /Kids array holds "<<" before its "]" or the end of its text.
 // A node's whole array is checked before any kid is followed. Arrays of
@@ -116,35 +114,36 @@ class array_checker {
 public:
     explicit array_checker(const pdf_doc& doc) : doc_(doc) {}
 
-    bool holds_dict(const uint8_t* t, int32_t p, int32_t end, bool in_file) {
+    bool holds_dict(const uint8_t* t, pos p, pos end, bool in_file) {
         if (!in_file) {
             for (int32_t n; p < end && t[p] != ']'; p = kids_step(t, p, end, &n))
-                if (dict_open_at(t, p, end)) return true;
+                if (dict_opens(t, p, end)) return true;
             return false;
         }
         stop s = stop_from(p);
-        return s.dict && s.pos + 1 < end;  // a "<<" completed before the text ends
+        return s.dict && s.at + 1 < end;  // a "<<" completed before the text ends
     }
 
 private:
     struct stop {
-        int32_t pos;  // where the reader stops with the file end as its end
-        bool dict;    // at a "<<" (else at "]" or the file end)
+        pos at;     // where the reader stops with the file end as its end
+        bool dict;  // at a "<<" (else at "]" or the file end)
     };
 
-    stop stop_from(int32_t p) {
+    stop stop_from(pos p) {
         auto next = known_.upper_bound(p);
-        if (next != known_.begin() && std::prev(next)->second.pos >= p) return std::prev(next)->second;
+        if (next != known_.begin() && std::prev(next)->second.at >= p) return std::prev(next)->second;
         const uint8_t* d = doc_.data;
-        int32_t len = doc_.len;
+        pos len = doc_.len;
         stop s{len, false};
-        for (int32_t q = p, n; q < len;) {
+        for (pos q = p; q < len;) {
+            int32_t n;
             while (next != known_.end() && next->first < q) ++next;
             if (next != known_.end() && next->first == q) {
                 s = next->second;
                 break;
             }
-            if (d[q] == ']' || dict_open_at(d, q, len)) {
+            if (d[q] == ']' || dict_opens(d, q, len)) {
                 s = {q, d[q] == '<'};
                 break;
             }
@@ -155,13 +154,13 @@ private:
     }
 
     const pdf_doc& doc_;
-    std::map<int32_t, stop> known_;  // array start -> its stop
+    std::map<pos, stop> known_;  // array start -> its stop
 };
 
 // The kids of one node, read lazily in array order.
 struct kids_cursor {
     const uint8_t* t = nullptr;
-    int32_t p = 0, end = 0;
+    pos p = 0, end = 0;
     int64_t cap = 0, taken = 0;  // kids beyond the first `cap` are ignored
 
     // The next kid, or 0 when the array is done.
@@ -182,13 +181,13 @@ struct kids_cursor {
 // there is no usable array, -2 when the array holds a direct dictionary.
 int open_kids(const pdf_doc& doc, const obj_entry& node, kids_finder* finder, array_checker* checker,
               kids_cursor* c) {
-    dict_region r = doc_dict_span(doc, node);
+    dict_view r = doc_dict_span(doc, node);
     if (!r.text) return 0;
     const uint8_t* t = r.text;
-    int32_t end = r.end;
-    int32_t p = finder->array_start(t, r.start, end, !node.in_objstm);
+    pos end = r.end;
+    pos p = finder->array_start(t, r.start, end, !node.in_objstm);
     if (p < 0) return 0;
-    p = skip_ws(t, p, end);
+    p = ws_skip(t, p, end);
     if (p >= end) return 0;
     if (checker->holds_dict(t, p, end, !node.in_objstm)) return -2;
     *c = {t, p, end, kid_cap(node), 0};
@@ -224,7 +223,7 @@ int open_node(const pdf_doc& doc, const obj_entry& node, uint8_t* visited, walk_
 }  // namespace
 
 int resolve_pages(const pdf_doc& doc, int32_t obj_num, std::vector<page_entry>* pages, uint8_t* visited) {
-    try {
+    {
         const obj_entry* top = doc_find(doc, obj_num);
         if (!top) return -1;
         int t = type_of(doc, *top, visited);
@@ -255,14 +254,12 @@ int resolve_pages(const pdf_doc& doc, int32_t obj_num, std::vector<page_entry>* 
             }
         }
         return static_cast<int>(pages->size());
-    } catch (const std::bad_alloc&) {
-        return -1;
     }
 }
 
-int obj_type(const uint8_t* data, int32_t len, const obj_entry& entry) {
+int obj_page_type(const uint8_t* data, pos len, const obj_entry& entry) {
     const uint8_t* t;
-    int32_t s, e;
+    pos s, e;
     if (entry.in_objstm) {
         if (!entry.objstm_text) return 0;
         t = entry.objstm_text;
@@ -276,11 +273,11 @@ int obj_type(const uint8_t* data, int32_t len, const obj_entry& entry) {
         if (e > len) e = len;
     }
     while (s < e) {
-        int32_t p = find_name_top(t, e, s, e, "Type");
+        pos p = name_find_top(t, s, e, "Type");
         if (p < 0) return 0;
-        int32_t q = skip_ws(t, p + 5, e);
-        if (static_cast<int64_t>(q) + 5 <= e && std::memcmp(t + q, "/Page", 5) == 0) {
-            int32_t r = q + 5;
+        pos q = ws_skip(t, p + 5, e);
+        if (q + 5 <= e && std::memcmp(t + q, "/Page", 5) == 0) {
+            pos r = q + 5;
             if (r == e || !is_word(t[r])) return 1;
             if (t[r] == 's' && (r + 1 == e || !is_word(t[r + 1]))) return 2;
             return 0;

@@ -6,17 +6,16 @@
 #include <utility>
 
 #include "load/load_steps.h"
-#include "syntax/lexer.h"
 
 namespace {
 
 // Every whole-word occurrence of a keyword, in file order, so that "the first
 // occurrence at or after x" is a bisection instead of a fresh search.
 struct kw_index {
-    std::vector<int32_t> hits;
+    std::vector<pos> hits;
 
-    int32_t next_at(int32_t from) const {
-        auto it = std::lower_bound(hits.begin(), hits.end(), std::max(from, 0));
+    pos next_at(pos from) const {
+        auto it = std::lower_bound(hits.begin(), hits.end(), std::max(from, pos{0}));
         return it == hits.end() ? -1 : *it;
     }
 };
@@ -25,15 +24,15 @@ struct kw_index {
 // whose declared length does not fit need them.
 struct lazy_kw_index {
     const uint8_t* d;
-    int32_t len;
+    pos len;
     const char* kw;
     bool built = false;
     kw_index idx{};
 
-    int32_t next_at(int32_t from) {
+    pos next_at(pos from) {
         if (!built) {
             built = true;
-            for (int32_t p = find_kw(d, len, 0, kw); p >= 0; p = find_kw(d, len, p + 1, kw)) idx.hits.push_back(p);
+            for (pos p = kw_find(d, 0, len, kw); p >= 0; p = kw_find(d, p + 1, len, kw)) idx.hits.push_back(p);
         }
         return idx.next_at(from);
     }
@@ -43,17 +42,17 @@ struct lazy_kw_index {
 // positions where the whole word "obj" may start a candidate, and every
 // whole-word "endobj".
 struct obj_keywords {
-    std::vector<int32_t> obj;
+    std::vector<pos> obj;
     kw_index endobj;
 };
 
-obj_keywords find_obj_keywords(const uint8_t* d, int32_t len) {
+obj_keywords find_obj_keywords(const uint8_t* d, pos len) {
     obj_keywords k;
-    for (int32_t j = 2; j < len; ++j) {
+    for (pos j = 2; j < len; ++j) {
         const void* hit = std::memchr(d + j, 'j', static_cast<size_t>(len - j));
         if (!hit) break;
-        j = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - d);
-        int32_t i = j - 2;
+        j = static_cast<const uint8_t*>(hit) - d;
+        pos i = j - 2;
         if (d[i] != 'o' || d[i + 1] != 'b') continue;
         bool ends_word = i + 3 == len || !is_word(d[i + 3]);
         if (!ends_word) continue;
@@ -68,22 +67,22 @@ obj_keywords find_obj_keywords(const uint8_t* d, int32_t len) {
 
 // Reads "num gen" backwards from the byte before "obj" at i. Returns false
 // for anything that is not two white-space separated digit runs.
-bool read_header_back(const uint8_t* d, int32_t i, obj_entry* row) {
-    int32_t p = i - 1;
+bool read_header_back(const uint8_t* d, pos i, obj_entry* row) {
+    pos p = i - 1;
     if (p <= 0) return false;
     while (is_ascii_ws(d[p])) {
         if (--p == 0) return false;
     }
     if (!is_digit(d[p])) return false;
-    int32_t gen_end = p + 1;
+    pos gen_end = p + 1;
     while (p > 0 && is_digit(d[p - 1])) --p;
     if (p == 0) return false;
-    int32_t gen_start = p;
-    int32_t q = p - 1;
+    pos gen_start = p;
+    pos q = p - 1;
     if (q <= 0 || !is_ascii_ws(d[q])) return false;
     while (q > 0 && is_ascii_ws(d[q])) --q;
-    int32_t s;
-    int32_t num_end;
+    pos s;
+    pos num_end;
     if (q == 0) {
         if (!is_digit(d[0])) return false;
         s = 0, num_end = 1;
@@ -95,8 +94,8 @@ bool read_header_back(const uint8_t* d, int32_t i, obj_entry* row) {
         if (s > 0 && is_word(d[s - 1])) return false;
     }
     uint32_t num = 0, gen = 0;
-    for (int32_t k = s; k < num_end; ++k) num = num * 10u + static_cast<uint32_t>(d[k] - '0');
-    for (int32_t k = gen_start; k < gen_end; ++k) gen = gen * 10u + static_cast<uint32_t>(d[k] - '0');
+    for (pos k = s; k < num_end; ++k) num = num * 10u + static_cast<uint32_t>(d[k] - '0');
+    for (pos k = gen_start; k < gen_end; ++k) gen = gen * 10u + static_cast<uint32_t>(d[k] - '0');
     if (static_cast<int32_t>(num) <= 0) return false;
     row->num = static_cast<int32_t>(num);
     row->gen = static_cast<int32_t>(gen);
@@ -104,103 +103,11 @@ bool read_header_back(const uint8_t* d, int32_t i, obj_entry* row) {
     return true;
 }
 
-void fail_all(std::vector<int32_t>* open, std::unordered_map<int32_t, int32_t>* memo) {
-    for (int32_t p : *open) (*memo)[p] = -1;
-    open->clear();
-}
-
-}  // namespace
-
-// End of the literal string opened at pos, as skip_literal finds it; nested
-// strings met on the way are remembered too.
-int32_t dict_closer::string_end(int32_t pos) {
-    if (auto it = strings_.find(pos); it != strings_.end()) return it->second;
-    open_strings_.assign(1, pos);
-    for (int32_t j = pos + 1; j < len_;) {
-        uint8_t b = d_[j];
-        if (b == '\\') {
-            if (j + 1 >= len_) break;
-            j += 2;
-        } else if (b == '(') {
-            auto it = strings_.find(j);
-            if (it == strings_.end()) {
-                open_strings_.push_back(j++);
-            } else if (it->second < 0) {
-                break;
-            } else {
-                j = it->second;
-            }
-        } else if (b == ')') {
-            strings_[open_strings_.back()] = j + 1;
-            open_strings_.pop_back();
-            if (open_strings_.empty()) return j + 1;
-            ++j;
-        } else {
-            ++j;
-        }
-    }
-    fail_all(&open_strings_, &strings_);
-    return -1;
-}
-
-int32_t dict_closer::close_remembered(int32_t pos) {
-    if (auto it = closes_.find(pos); it != closes_.end()) return it->second;
-    open_dicts_.assign(1, pos);
-    for (int32_t i = pos + 2; i < len_;) {
-        uint8_t c = d_[i];
-        if ((c == '<' || c == '>' || c == '(') && i + 1 >= len_) break;
-        if (c == '<' && d_[i + 1] == '<') {
-            auto it = closes_.find(i);
-            if (it == closes_.end()) {
-                open_dicts_.push_back(i);
-                i += 2;
-            } else if (it->second < 0) {
-                break;
-            } else {
-                i = it->second + 2;
-            }
-        } else if (c == '>' && d_[i + 1] == '>') {
-            closes_[open_dicts_.back()] = i;
-            open_dicts_.pop_back();
-            if (open_dicts_.empty()) {
-                reach_ = std::max(reach_, i + 2);
-                return i;
-            }
-            i += 2;
-        } else if (c == '(') {
-            int32_t j = string_end(i);
-            if (j < 0 || j >= len_) break;
-            i = j;
-        } else {
-            ++i;
-        }
-    }
-    reach_ = len_;
-    fail_all(&open_dicts_, &closes_);
-    return -1;
-}
-
-int32_t dict_closer::close(int32_t pos) {
-    if (pos < reach_) return close_remembered(pos);
-    int32_t r = find_dict_close(d_, pos, len_);
-    reach_ = r >= 0 ? r + 2 : len_;
-    return r;
-}
-
-int32_t dict_closer::stream_kw(int32_t pos) {
-    int32_t c = close(pos);
-    if (c < 0) return -1;
-    int32_t p = skip_ws(d_, c + 2, len_);
-    return kw_at(d_, p, len_, "stream") ? p : -1;
-}
-
-namespace {
-
 // First byte of stream data after the keyword "stream" at kw.
-int32_t stream_data_start(const uint8_t* d, int32_t len, int32_t kw) {
-    int32_t q = kw + 6;
+pos stream_data_start(const uint8_t* d, pos len, pos kw) {
+    pos q = kw + 6;
     if (q >= len) return q;
-    int32_t r = q;
+    pos r = q;
     while (r < len && (d[r] == ' ' || d[r] == '\t')) ++r;
     if (r < len && d[r] == '\r') return r + 1 < len && d[r + 1] == '\n' ? r + 2 : r + 1;
     if (r < len && d[r] == '\n') return r + 1;
@@ -213,14 +120,15 @@ int32_t stream_data_start(const uint8_t* d, int32_t len, int32_t kw) {
 std::vector<size_t> scan_candidates(pdf_doc* doc, const obj_keywords& kws) {
     std::vector<size_t> streams;
     const uint8_t* d = doc->data;
-    int32_t len = doc->len;
-    dict_closer closer(d, len);
+    pos len = doc->len;
+    dict_closer& closer = doc->dicts;
+    closer.attach(d, len);
     // The "endobj" searches start at increasing positions (each candidate's
     // start lies beyond the previous one's dictionary start), so one cursor
     // walks the list of "endobj" positions once.
-    const std::vector<int32_t>& ends = kws.endobj.hits;
+    const std::vector<pos>& ends = kws.endobj.hits;
     size_t cursor = 0;
-    auto next_endobj = [&](int32_t from) {
+    auto next_endobj = [&](pos from) {
         while (cursor < ends.size() && ends[cursor] < from) ++cursor;
         return cursor < ends.size() ? ends[cursor] : -1;
     };
@@ -228,33 +136,32 @@ std::vector<size_t> scan_candidates(pdf_doc* doc, const obj_keywords& kws) {
         doc->objs.reserve(doc->objs.size() + kws.obj.size());  // address space only until rows are written
     } catch (const std::bad_alloc&) {
     }
-    for (int32_t i : kws.obj) {
+    for (pos i : kws.obj) {
         obj_entry row;
         if (!read_header_back(d, i, &row)) continue;
-        int32_t j = skip_ws(d, i + 3, len);
+        pos j = ws_skip(d, i + 3, len);
         if (j + 1 < len && d[j] == '<' && d[j + 1] == '<') {
             row.dict_pos = j;
             row.stream_kw = closer.stream_kw(j);
             if (row.stream_kw >= 0) {
                 row.has_stream = 1;
                 row.data_start = stream_data_start(d, len, row.stream_kw);
-                size_t before = doc->objs.size();
-                vec_push(doc->objs, row);
-                if (doc->objs.size() > before) streams.push_back(before);
+                streams.push_back(doc->objs.size());
+                doc->objs.push_back(row);
                 continue;
             }
             row.endobj_pos = next_endobj(j);
         } else {
             row.endobj_pos = next_endobj(i + 3);
         }
-        if (row.endobj_pos >= 0) vec_push(doc->objs, row);
+        if (row.endobj_pos >= 0) doc->objs.push_back(row);
     }
     return streams;
 }
 
 // First raw row for an object number, answered from a sorted copy of the table.
 struct num_index {
-    std::vector<std::pair<int32_t, int32_t>> rows;  // (num, row index), sorted
+    std::vector<std::pair<int32_t, size_t>> rows;  // (num, row index), sorted
     bool built = false;
 
     const obj_entry* find(const std::vector<obj_entry>& objs, int32_t num) {
@@ -262,7 +169,7 @@ struct num_index {
             built = true;
             try {
                 rows.reserve(objs.size());
-                for (size_t k = 0; k < objs.size(); ++k) rows.emplace_back(objs[k].num, static_cast<int32_t>(k));
+                for (size_t k = 0; k < objs.size(); ++k) rows.emplace_back(objs[k].num, k);
                 std::sort(rows.begin(), rows.end());
             } catch (...) {
                 rows.clear();
@@ -274,52 +181,46 @@ struct num_index {
                 if (e.num == num) return &e;
             return nullptr;
         }
-        auto it = std::lower_bound(rows.begin(), rows.end(), std::make_pair(num, INT32_MIN));
+        auto it = std::lower_bound(rows.begin(), rows.end(), std::make_pair(num, size_t{0}));
         return it != rows.end() && it->first == num ? &objs[it->second] : nullptr;
     }
 };
 
 // The integer value of the direct object that starts at obj_pos ("N G obj V").
-int32_t direct_int_value(const uint8_t* d, int32_t len, int32_t obj_pos) {
-    int32_t pos = obj_pos;
-    parse_int_at(d, len, &pos);
-    pos = skip_ws(d, pos, len);
-    if (pos < len && is_digit(d[pos])) parse_int_at(d, len, &pos);
-    pos = skip_ws(d, pos, len);
-    if (kw_at(d, pos, len, "obj")) pos = skip_ws(d, pos + 3, len);
-    return parse_int_at(d, len, &pos);
+int32_t direct_int_value(const uint8_t* d, pos len, pos obj_pos) {
+    pos p = obj_value_start(d, obj_pos, len);
+    return int_read(d, &p, len);
 }
 
 // The declared /Length of a stream row, or -1 when it cannot be used.
 int32_t declared_length(const pdf_doc& doc, const obj_entry& row, num_index* nums) {
     const uint8_t* d = doc.data;
-    int32_t len = doc.len;
-    int32_t end = row.stream_kw;
-    for (int32_t k = find_name(d, len, row.dict_pos, end, "Length"); k >= 0;
-         k = find_name(d, len, k + 1, end, "Length")) {
-        int32_t pos = k + 8;
-        if (pos >= end) return -1;
-        pos = skip_ws(d, pos, end);
-        if (pos >= end) return -1;
-        if (d[pos] == '[') {
+    pos len = doc.len;
+    pos end = row.stream_kw;
+    for (pos k = name_find(d, row.dict_pos, end, "Length"); k >= 0; k = name_find(d, k + 1, end, "Length")) {
+        pos p = k + 8;
+        if (p >= end) return -1;
+        p = ws_skip(d, p, end);
+        if (p >= end) return -1;
+        if (d[p] == '[') {
             int32_t last = -1;
-            for (++pos; pos < end && d[pos] != ']';) {
-                int32_t p2 = pos;
-                int32_t v = parse_int_at(d, end, &p2);
+            for (++p; p < end && d[p] != ']';) {
+                pos p2 = p;
+                int32_t v = int_read(d, &p2, end);
                 if (v >= 0) last = v;
-                pos = p2 > pos ? p2 : pos + 1;
+                p = p2 > p ? p2 : p + 1;
             }
             if (last >= 0) return last;
             continue;
         }
-        if (!is_digit(d[pos]) && d[pos] != '-') continue;
-        int32_t n = parse_int_at(d, end, &pos);
+        if (!is_digit(d[p]) && d[p] != '-') continue;
+        int32_t n = int_read(d, &p, end);
         if (n < 0) continue;
-        int32_t p = skip_ws(d, pos, end);
-        if (p < end && is_digit(d[p])) {
-            parse_int_at(d, end, &p);
-            p = skip_ws(d, p, end);
-            if (p < end && d[p] == 'R' && (p + 1 >= len || !is_word(d[p + 1]))) {
+        pos q = ws_skip(d, p, end);
+        if (q < end && is_digit(d[q])) {
+            int_read(d, &q, end);
+            q = ws_skip(d, q, end);
+            if (q < end && d[q] == 'R' && (q + 1 >= len || !is_word(d[q + 1]))) {
                 const obj_entry* target = nums->find(doc.objs, n);
                 if (!target || target->has_stream) return -1;
                 int32_t v = direct_int_value(d, len, target->obj_pos);
@@ -334,16 +235,16 @@ int32_t declared_length(const pdf_doc& doc, const obj_entry& row, num_index* num
 // data_end of a stream: the declared length when "endstream" follows it,
 // else the first "endstream" after the data start, without one end-of-line
 // marker; the file end when there is none.
-int32_t stream_data_end(const pdf_doc& doc, const obj_entry& row, int32_t length, lazy_kw_index* endstream) {
+pos stream_data_end(const pdf_doc& doc, const obj_entry& row, int32_t length, lazy_kw_index* endstream) {
     const uint8_t* d = doc.data;
-    int32_t len = doc.len;
-    if (length >= 0 && static_cast<int64_t>(row.data_start) + length <= len) {
-        int32_t e = row.data_start + length;
-        int32_t p = e;
+    pos len = doc.len;
+    if (length >= 0 && row.data_start + length <= len) {
+        pos e = row.data_start + length;
+        pos p = e;
         while (p < len && is_ascii_ws(d[p])) ++p;
-        if (static_cast<int64_t>(p) + 9 <= len && std::memcmp(d + p, "endstream", 9) == 0) return e;
+        if (p + 9 <= len && std::memcmp(d + p, "endstream", 9) == 0) return e;
     }
-    int32_t f = endstream->next_at(row.data_start + 1);
+    pos f = endstream->next_at(row.data_start + 1);
     if (f < 0) return len;
     if (f - 1 >= 0 && d[f - 1] == '\n') {
         if (row.data_start < f - 1 && d[f - 2] == '\r') return f - 2;
@@ -373,7 +274,7 @@ bool has_range(const obj_entry& e) { return e.has_stream && e.data_start >= 0 &&
 // The data ranges of the streams sorted by start, each with the running
 // maximum of the ends up to it, so "inside some range" is one bisection.
 struct stream_ranges {
-    std::vector<std::pair<int32_t, int32_t>> r;  // (start, greatest end so far)
+    std::vector<std::pair<pos, pos>> r;  // (start, greatest end so far)
 
     stream_ranges(const std::vector<obj_entry>& objs, const std::vector<size_t>& streams) {
         for (size_t k : streams)
@@ -381,10 +282,10 @@ struct stream_ranges {
         std::sort(r.begin(), r.end());
         for (size_t k = 1; k < r.size(); ++k) r[k].second = std::max(r[k].second, r[k - 1].second);
     }
-    bool holds(int32_t pos) const {
-        auto it = std::upper_bound(r.begin(), r.end(), pos,
-                                   [](int32_t p, const std::pair<int32_t, int32_t>& x) { return p < x.first; });
-        return it != r.begin() && pos < std::prev(it)->second;
+    bool holds(pos p) const {
+        auto it = std::upper_bound(r.begin(), r.end(), p,
+                                   [](pos q, const std::pair<pos, pos>& x) { return q < x.first; });
+        return it != r.begin() && p < std::prev(it)->second;
     }
 };
 

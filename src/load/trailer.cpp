@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "load/load_steps.h"
-#include "syntax/lexer.h"
 
 namespace {
 
@@ -15,19 +14,19 @@ constexpr int MAX_HOPS = 32;
 
 // The integer at a key's value: reading starts `dist` bytes after the key's
 // slash and skips white space within the range. -1 when there is no number.
-int32_t int_at_key(const pdf_doc& doc, int32_t key, int32_t dist, int32_t end) {
-    int32_t pos = key + dist;
-    if (pos < end) pos = skip_ws(doc.data, pos, end);
-    return parse_int_at(doc.data, doc.len, &pos);
+int32_t int_at_key(const pdf_doc& doc, pos key, pos dist, pos end) {
+    pos p = key + dist;
+    if (p < end) p = ws_skip(doc.data, p, end);
+    return int_read(doc.data, &p, doc.len);
 }
 
 // First occurrence of /name in [start, end), -1 when none.
-int32_t key_in(const pdf_doc& doc, int32_t start, int32_t end, const char* name) {
-    return find_name(doc.data, doc.len, start, end, name);
+pos key_in(const pdf_doc& doc, pos start, pos end, const char* name) {
+    return name_find(doc.data, start, std::min(end, doc.len), name);
 }
 
-void note_encrypt(pdf_doc* doc, int32_t start, int32_t end) {
-    int32_t k = key_in(*doc, start, end, "Encrypt");
+void note_encrypt(pdf_doc* doc, pos start, pos end) {
+    pos k = key_in(*doc, start, end, "Encrypt");
     if (k < 0) return;
     doc->encrypted = 1;
     if (doc->encrypt_obj < 0) {
@@ -40,27 +39,27 @@ void note_encrypt(pdf_doc* doc, int32_t start, int32_t end) {
 // each value. For any p >= start, the matches at or after p are exactly what
 // a search of [p, end) finds, so trailers sharing one range end share this list.
 struct key_hits {
-    std::vector<int32_t> pos;
+    std::vector<pos> at;
     std::vector<int32_t> val;
-    std::vector<int32_t> next_usable;  // index of the first match >= i with val >= 0, or -1
+    std::vector<int64_t> next_usable;  // index of the first match >= i with val >= 0, or -1
 
-    key_hits(const pdf_doc& doc, int32_t start, int32_t end, const char* name, int32_t dist) {
-        for (int32_t k = key_in(doc, start, end, name); k >= 0; k = key_in(doc, k + 1, end, name)) {
-            pos.push_back(k);
+    key_hits(const pdf_doc& doc, pos start, pos end, const char* name, pos dist) {
+        for (pos k = key_in(doc, start, end, name); k >= 0; k = key_in(doc, k + 1, end, name)) {
+            at.push_back(k);
             val.push_back(int_at_key(doc, k, dist, end));
         }
-        next_usable.assign(pos.size(), -1);
-        for (size_t i = pos.size(); i-- > 0;)
-            next_usable[i] = val[i] >= 0 ? static_cast<int32_t>(i) : i + 1 < pos.size() ? next_usable[i + 1] : -1;
+        next_usable.assign(at.size(), -1);
+        for (size_t i = at.size(); i-- > 0;)
+            next_usable[i] = val[i] >= 0 ? static_cast<int64_t>(i) : i + 1 < at.size() ? next_usable[i + 1] : -1;
     }
     // Index of the first match at or after p, or -1.
-    int32_t first_from(int32_t p) const {
-        auto it = std::lower_bound(pos.begin(), pos.end(), p);
-        return it == pos.end() ? -1 : static_cast<int32_t>(it - pos.begin());
+    int64_t first_from(pos p) const {
+        auto it = std::lower_bound(at.begin(), at.end(), p);
+        return it == at.end() ? -1 : static_cast<int64_t>(it - at.begin());
     }
     // The first non-negative value of a match at or after p, or -1.
-    int32_t first_usable_from(int32_t p) const {
-        int32_t i = first_from(p);
+    int32_t first_usable_from(pos p) const {
+        int64_t i = first_from(p);
         return i < 0 || next_usable[i] < 0 ? -1 : val[next_usable[i]];
     }
 };
@@ -68,15 +67,15 @@ struct key_hits {
 // The keys of the trailers whose dictionaries end at one "startxref" (or the
 // file end).
 struct trailer_group {
-    int32_t end;
+    pos end;
     key_hits root, info, encrypt;
-    trailer_group(const pdf_doc& doc, int32_t start, int32_t e)
+    trailer_group(const pdf_doc& doc, pos start, pos e)
         : end(e), root(doc, start, e, "Root", 6), info(doc, start, e, "Info", 6), encrypt(doc, start, e, "Encrypt", 8) {}
 };
 
 // One trailer whose dictionary starts at p. keep_root / keep_info: values
 // learnt from newer cross-reference streams, which must not be replaced.
-void read_trailer(pdf_doc* doc, const trailer_group& g, int32_t p, bool keep_root, bool keep_info) {
+void read_trailer(pdf_doc* doc, const trailer_group& g, pos p, bool keep_root, bool keep_info) {
     if (!keep_root) {
         int32_t v = g.root.first_usable_from(p);
         if (v >= 0) doc->trailer_root = v;
@@ -85,7 +84,7 @@ void read_trailer(pdf_doc* doc, const trailer_group& g, int32_t p, bool keep_roo
         int32_t v = g.info.first_usable_from(p);
         if (v >= 0) doc->trailer_info = v;
     }
-    int32_t i = g.encrypt.first_from(p);
+    int64_t i = g.encrypt.first_from(p);
     if (i < 0) return;
     doc->encrypted = 1;
     if (doc->encrypt_obj < 0 && g.encrypt.val[i] > 0) doc->encrypt_obj = g.encrypt.val[i];
@@ -93,18 +92,18 @@ void read_trailer(pdf_doc* doc, const trailer_group& g, int32_t p, bool keep_roo
 
 // A classic section at x: its first trailer and every later one, in file
 // order; the last trailer naming /Root or /Info decides it.
-void read_classic(pdf_doc* doc, int32_t x) {
+void read_classic(pdf_doc* doc, pos x) {
     const uint8_t* d = doc->data;
-    int32_t len = doc->len;
+    pos len = doc->len;
     bool keep_root = doc->trailer_root >= 0;
     bool keep_info = doc->trailer_info >= 0;
     std::optional<trailer_group> group;
-    int32_t sx = -2;  // cached next "startxref" at or after the last p (-1: none left)
-    for (int32_t t = find_kw(d, len, x + 4, "trailer"); t >= 0; t = find_kw(d, len, t + 1, "trailer")) {
-        int32_t p = skip_ws(d, t + 7, len);
+    pos sx = -2;  // cached next "startxref" at or after the last p (-1: none left)
+    for (pos t = kw_find(d, x + 4, len, "trailer"); t >= 0; t = kw_find(d, t + 1, len, "trailer")) {
+        pos p = ws_skip(d, t + 7, len);
         if (p >= len) continue;
-        if (sx == -2 || (sx >= 0 && sx < p)) sx = find_kw(d, len, p, "startxref");
-        int32_t end = sx > 0 ? sx : len;
+        if (sx == -2 || (sx >= 0 && sx < p)) sx = kw_find(d, p, len, "startxref");
+        pos end = sx > 0 ? sx : len;
         if (end <= p || d[p] != '<') continue;
         if (!group || group->end != end) group.emplace(*doc, p, end);
         read_trailer(doc, *group, p, keep_root, keep_info);
@@ -113,26 +112,24 @@ void read_classic(pdf_doc* doc, int32_t x) {
 
 // A cross-reference stream object at h (a digit). Returns the /Prev offset to
 // follow, or -1 to end the walk. Counts the hop in *hops.
-int32_t read_xref_stream(pdf_doc* doc, int32_t h, int* hops) {
+pos read_xref_stream(pdf_doc* doc, pos h, int* hops) {
     const uint8_t* d = doc->data;
-    int32_t len = doc->len;
-    int32_t p = h;
-    while (p < len && is_digit(d[p])) ++p;
-    p = skip_ws(d, p, len);
-    if (p < len && is_digit(d[p])) parse_int_at(d, len, &p);
-    p = skip_ws(d, p, len);
+    pos len = doc->len;
+    pos p = obj_numbers_end(d, h, len);
     ++*hops;
-    if (!kw_at(d, p, len, "obj")) return -1;
-    int32_t ds = skip_ws(d, p + 3, len);
-    int32_t end = len;
+    if (!kw_is(d, p, len, "obj")) return -1;
+    pos ds = ws_skip(d, p + 3, len);
+    pos end = len;
     if (ds < len && d[ds] == '<') {
-        int32_t s = dict_stream_kw(d, len, ds);
+        pos s = stream_kw_after(d, ds, len);
         if (s > 0) end = s;
     }
-    int32_t prev = -1;
-    int32_t k = key_in(*doc, ds, end, "Prev");
+    pos prev = -1;
+    pos k = key_in(*doc, ds, end, "Prev");
     if (k >= 0) {
-        int32_t v = int_at_key(*doc, k, 5, end);
+        pos q = k + 5;
+        if (q < end) q = ws_skip(d, q, end);
+        pos v = offset_read(d, &q, len);
         if (v >= 0 && v < len) prev = v;
     }
     k = key_in(*doc, ds, end, "Root");
@@ -151,35 +148,35 @@ int32_t read_xref_stream(pdf_doc* doc, int32_t h, int* hops) {
 
 // The last whole-word "startxref", searched from the end of the file (the
 // same one a forward search would end with), or -1.
-int32_t last_startxref(const uint8_t* d, int32_t len) {
-    for (int32_t end = len - 8; end > 0;) {  // candidates start below end
+pos last_startxref(const uint8_t* d, pos len) {
+    for (pos end = len - 8; end > 0;) {  // candidates start below end
         const void* hit = memrchr(d, 's', static_cast<size_t>(end));
         if (!hit) return -1;
-        int32_t p = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - d);
-        if (kw_at(d, p, len, "startxref")) return p;
+        pos p = static_cast<const uint8_t*>(hit) - d;
+        if (kw_is(d, p, len, "startxref")) return p;
         end = p;
     }
     return -1;
 }
 
 // Offset named by the last "startxref", or -1.
-int32_t newest_section(const pdf_doc& doc) {
-    int32_t last = last_startxref(doc.data, doc.len);
+pos newest_section(const pdf_doc& doc) {
+    pos last = last_startxref(doc.data, doc.len);
     if (last < 0) return -1;
-    int32_t pos = last + 9;
-    int32_t h = parse_int_at(doc.data, doc.len, &pos);
+    pos p = last + 9;
+    pos h = offset_read(doc.data, &p, doc.len);
     return h >= 0 && h < doc.len ? h : -1;
 }
 
 }  // namespace
 
 void trailer_read(pdf_doc* doc) {
-    int32_t h = newest_section(*doc);
+    pos h = newest_section(*doc);
     int hops = 0;
     while (h >= 0 && h < doc->len && hops < MAX_HOPS) {
-        int32_t p = skip_ws(doc->data, h, doc->len);
+        pos p = ws_skip(doc->data, h, doc->len);
         if (p >= doc->len) return;
-        if (kw_at(doc->data, p, doc->len, "xref")) return read_classic(doc, p);
+        if (kw_is(doc->data, p, doc->len, "xref")) return read_classic(doc, p);
         if (!is_digit(doc->data[p])) return;
         h = read_xref_stream(doc, p, &hops);
     }

@@ -26,10 +26,10 @@ struct outline_ctx {
 
 // Destination given as an array whose "[" is at pos: its first integer, as
 // a page number when it names a page object.
-int32_t dest_array_page(const outline_ctx& cx, const uint8_t* text, int32_t end, int32_t pos) {
-    int32_t p = skip_ws(text, pos + 1, end);
+int32_t dest_array_page(const outline_ctx& cx, const uint8_t* text, pos at, pos end) {
+    pos p = ws_skip(text, at + 1, end);
     if (p >= end || !is_digit(text[p])) return 0;
-    int32_t n = parse_int_at(text, end, &p);
+    int32_t n = int_read(text, &p, end);
     if (n <= 0) return 0;
     if (!cx.doc.pages_ok || cx.doc.pages.empty()) return n;
     auto it = cx.page_of.find(n);
@@ -42,42 +42,42 @@ int32_t dest_indirect_page(const outline_ctx& cx, int32_t num) {
     if (!e) return 0;
     if (e->in_objstm) {
         if (!e->objstm_text || e->objstm_len <= 0) return 0;
-        int32_t p = skip_ws(e->objstm_text, 0, e->objstm_len);
+        pos p = ws_skip(e->objstm_text, 0, e->objstm_len);
         if (p >= e->objstm_len || e->objstm_text[p] != '[') return 0;
-        return dest_array_page(cx, e->objstm_text, e->objstm_len, p);
+        return dest_array_page(cx, e->objstm_text, p, e->objstm_len);
     }
     obj_body body = doc_obj_body(cx.doc, *e);
     if (body.start >= body.end || cx.doc.data[body.start] != '[') return 0;
-    return dest_array_page(cx, cx.doc.data, body.end, body.start);
+    return dest_array_page(cx, cx.doc.data, body.start, body.end);
 }
 
 // Page number of the destination value starting at pos of text[.., end):
 // an array, a reference to an array, or 0 (named destinations, anything else).
-int32_t dest_to_page(const outline_ctx& cx, const uint8_t* text, int32_t end, int32_t pos) {
-    if (pos < 0 || pos >= end) return 0;
-    if (text[pos] == '[') return dest_array_page(cx, text, end, pos);
-    if (!is_digit(text[pos])) return 0;
-    int32_t p = pos;
-    int32_t n = parse_int_at(text, end, &p);
+int32_t dest_to_page(const outline_ctx& cx, const uint8_t* text, pos at, pos end) {
+    if (at < 0 || at >= end) return 0;
+    if (text[at] == '[') return dest_array_page(cx, text, at, end);
+    if (!is_digit(text[at])) return 0;
+    pos p = at;
+    int32_t n = int_read(text, &p, end);
     return n > 0 ? dest_indirect_page(cx, n) : 0;
 }
 
-cstr item_title(const dict_region& r) {
-    int32_t v = value_after_key(r, "Title");
+cstr item_title(const dict_view& r) {
+    pos v = r.value("Title");
     if (v < 0) return nullptr;
-    if (r.text[v] == '(') return parse_literal_string(r.text, r.end, v);
-    if (r.text[v] == '<' && !(v + 1 < r.end && r.text[v + 1] == '<')) return parse_hex_string(r.text, r.end, v);
+    if (r.text[v] == '(') return literal_decode(r.text, v, r.end);
+    if (r.text[v] == '<' && !dict_opens(r.text, v, r.end)) return hex_decode(r.text, v, r.end);
     return nullptr;
 }
 
 // Writes one item up to (not including) its children and closing brace.
 // Returns its /First (-1 when none); stores its /Next.
-int32_t item_write_head(outline_ctx& cx, const obj_entry& item, const dict_region& r, int32_t& flag) {
+int32_t item_write_head(outline_ctx& cx, const obj_entry& item, const dict_view& r, int32_t& flag) {
     cstr title = item_title(r);
-    int32_t dv = value_after_key(r, "Dest");
-    int32_t page = dv >= 0 ? dest_to_page(cx, r.text, r.end, dv) : 0;
+    pos dv = r.value("Dest");
+    int32_t page = dv >= 0 ? dest_to_page(cx, r.text, dv, r.end) : 0;
     size_t row = doc_row(cx.doc, &item);
-    cx.next_of[row] = ref_after_key(r, "Next");
+    cx.next_of[row] = r.ref("Next");
     cx.visited[row] = 1;
     if (!flag) buf_bytes(&cx.b, ",", 1);
     flag = 0;
@@ -85,7 +85,7 @@ int32_t item_write_head(outline_ctx& cx, const obj_entry& item, const dict_regio
     json_str_append(&cx.b, title ? title.get() : "");
     buf_str(&cx.b, ",\"page\":");
     buf_int(&cx.b, page);
-    return ref_after_key(r, "First");
+    return r.ref("First");
 }
 
 // One open "children" array: the loop over the child chain that calls the
@@ -122,7 +122,7 @@ void outline_walk(outline_ctx& cx, const obj_entry* item, int32_t& top_flag) {
     int32_t next_id = 0;
     for (;;) {
         while (item) {
-            dict_region r = doc_dict_span(cx.doc, *item);
+            dict_view r = doc_dict_span(cx.doc, *item);
             if (!r.text || cx.visited[doc_row(cx.doc, item)]) break;
             int32_t& flag = stack.empty() ? top_flag : stack.back().flag;
             int32_t first = item_write_head(cx, *item, r, flag);
@@ -159,14 +159,14 @@ const obj_entry* outline_first_item(const pdf_doc& doc) {
     if (doc.root < 0) return nullptr;
     const obj_entry* cat = doc_find(doc, doc.root);
     if (!cat) return nullptr;
-    dict_region cr = doc_dict_span(doc, *cat);
+    dict_view cr = doc_dict_span(doc, *cat);
     if (!cr.text) return nullptr;
-    int32_t on = ref_after_key(cr, "Outlines");
+    int32_t on = cr.ref("Outlines");
     const obj_entry* outlines = on > 0 ? doc_find(doc, on) : nullptr;
     if (!outlines) return nullptr;
-    dict_region orr = doc_dict_span(doc, *outlines);
+    dict_view orr = doc_dict_span(doc, *outlines);
     if (!orr.text) return nullptr;
-    int32_t fn = ref_after_key(orr, "First");
+    int32_t fn = orr.ref("First");
     return fn > 0 ? doc_find(doc, fn) : nullptr;
 }
 

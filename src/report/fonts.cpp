@@ -10,15 +10,15 @@
 namespace {
 
 // /BaseFont when its value is a name; null otherwise.
-cstr font_base_name(const dict_region& r) {
-    int32_t v = value_after_key(r, "BaseFont");
+cstr font_base_name(const dict_view& r) {
+    pos v = r.value("BaseFont");
     if (v < 0 || r.text[v] != '/') return nullptr;
-    return decode_pdf_name(r.text, r.end, v + 1);
+    return name_decode(r.text, v + 1, r.end);
 }
 
-bool font_is_embedded(const dict_region& r) {
+bool font_is_embedded(const dict_view& r) {
     for (const char* key : {"FontFile", "FontFile2", "FontFile3"})
-        if (find_name(r.text, r.end, r.start, r.end, key) >= 0) return true;
+        if (r.key(key) >= 0) return true;
     return false;
 }
 
@@ -45,12 +45,12 @@ bool fonts_build(const pdf_doc& doc, strbuf& b) {
     buf_bytes(&b, "[", 1);
     bool first = true;
     for (const obj_entry& e : doc.objs) {
-        dict_region r = doc_dict_span(doc, e);
+        dict_view r = doc_dict_span(doc, e);
         if (!r.text) continue;
-        cstr type = dict_type_name(r.text, r.end, r.start);
+        cstr type = dict_name(r, "Type");
         if (!type || std::strcmp(type.get(), "Font") != 0) continue;
         cstr name = font_base_name(r);
-        cstr subtype = dict_subtype_name(r.text, r.end, r.start);
+        cstr subtype = dict_name(r, "Subtype");
         const char* name_text = name ? name.get() : "";
         font_write(b, name_text, subtype ? subtype.get() : "unknown", font_is_embedded(r),
                    font_is_subset(name_text), first);

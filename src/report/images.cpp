@@ -69,21 +69,21 @@ bool is_regular(uint8_t c) {
 // Adds to `set` the object number of every reference N G R that follows a
 // name in text[pos, end). The scan goes on right after each name, so names
 // written back to back (/Type/XObject) are all seen.
-void collect_resource_refs(const uint8_t* text, int32_t end, int32_t pos, ref_set& set) {
-    while (pos < end && !set.full()) {
-        if (text[pos] != '/') {
-            ++pos;
+void collect_resource_refs(const uint8_t* text, pos p, pos end, ref_set& set) {
+    while (p < end && !set.full()) {
+        if (text[p] != '/') {
+            ++p;
             continue;
         }
-        int32_t q = pos + 1;
+        pos q = p + 1;
         while (q < end && is_regular(text[q])) ++q;
         if (q >= end) return;
-        int32_t v = skip_ws(text, q, end);
+        pos v = ws_skip(text, q, end);
         if (v < end && is_digit(text[v])) {
-            int32_t n = parse_ref_at(text, end, v);
+            int32_t n = ref_read(text, v, end);
             if (n > 0) set.add(n);
         }
-        pos = q;
+        p = q;
     }
 }
 
@@ -100,21 +100,21 @@ std::vector<int32_t> image_first_pages(const pdf_doc& doc) {
         const obj_entry* pe = doc_find(doc, doc.pages[i].page_obj);
         if (!pe || page_done[doc_row(doc, pe)]) continue;
         page_done[doc_row(doc, pe)] = 1;
-        dict_region r = doc_dict_span(doc, *pe);
+        dict_view r = doc_dict_span(doc, *pe);
         if (!r.text) continue;
-        int32_t v = value_after_key(r, "Resources");
+        pos v = r.value("Resources");
         if (v < 0) continue;
         set.clear();
         if (r.text[v] == '<') {
-            collect_resource_refs(r.text, r.end, v, set);
+            collect_resource_refs(r.text, v, r.end, set);
         } else if (is_digit(r.text[v])) {
-            int32_t n = parse_ref_at(r.text, r.end, v);
+            int32_t n = ref_read(r.text, v, r.end);
             const obj_entry* re = n > 0 ? doc_find(doc, n) : nullptr;
             if (!re || res_done[doc_row(doc, re)]) continue;
             res_done[doc_row(doc, re)] = 1;
-            dict_region rr = doc_dict_span(doc, *re);
+            dict_view rr = doc_dict_span(doc, *re);
             if (!rr.text) continue;
-            collect_resource_refs(rr.text, rr.end, rr.start, set);
+            collect_resource_refs(rr.text, rr.start, rr.end, set);
         } else {
             continue;
         }
@@ -126,26 +126,26 @@ std::vector<int32_t> image_first_pages(const pdf_doc& doc) {
 
 // Filter chain: a name, or the names of an array joined by ","; "none" when
 // absent or empty.
-std::string image_filter(const dict_region& r) {
+std::string image_filter(const dict_view& r) {
     const uint8_t* t = r.text;
-    int32_t end = r.end;
-    int32_t v = value_start_after(t, end, r.start, "Filter");
+    pos end = r.end;
+    pos v = r.value_past_name("Filter");
     if (v < 0 || v >= end) return "none";
     if (t[v] == '/') {
-        cstr name = decode_pdf_name(t, end, v + 1);
+        cstr name = name_decode(t, v + 1, end);
         return name ? name.get() : "";
     }
     if (t[v] != '[') return "none";
     std::string joined;
-    int32_t p = v + 1;
+    pos p = v + 1;
     for (;;) {
-        p = skip_ws(t, p, end);
+        p = ws_skip(t, p, end);
         if (p >= end || t[p] == ']') break;
         if (t[p] != '/') {
             ++p;
             continue;
         }
-        if (cstr name = decode_pdf_name(t, end, p + 1)) {
+        if (cstr name = name_decode(t, p + 1, end)) {
             if (!joined.empty()) joined += ',';
             joined += name.get();
         }
@@ -169,16 +169,16 @@ int32_t colorspace_components(const char* name) {
 // Bits per pixel: components of /ColorSpace times /BitsPerComponent, 0 when
 // either is unknown. A number as colour space (an indirect reference's object
 // number included) is taken as the component count.
-int32_t image_bpp(const dict_region& r) {
+int32_t image_bpp(const dict_view& r) {
     int32_t comps = -1;
-    int32_t v = value_after_key(r, "ColorSpace");
+    pos v = r.value("ColorSpace");
     if (v >= 0 && r.text[v] == '/') {
-        cstr name = decode_pdf_name(r.text, r.end, v + 1);
+        cstr name = name_decode(r.text, v + 1, r.end);
         if (name) comps = colorspace_components(name.get());
     } else if (v >= 0 && is_digit(r.text[v])) {
-        comps = parse_int_at(r.text, r.end, &v);
+        comps = int_read(r.text, &v, r.end);
     }
-    int32_t bpc = int_after_key(r, "BitsPerComponent", -1);
+    int32_t bpc = r.int_value("BitsPerComponent", -1);
     if (comps < 0 || bpc < 0) return 0;
     return static_cast<int32_t>(static_cast<uint32_t>(comps) * static_cast<uint32_t>(bpc));
 }
@@ -209,9 +209,9 @@ bool images_build(const pdf_doc& doc, strbuf& b) {
     bool pages_indexed = false;
     for (const obj_entry& e : doc.objs) {
         if (!e.has_stream) continue;
-        dict_region r = doc_dict_span(doc, e);
+        dict_view r = doc_dict_span(doc, e);
         if (!r.text) continue;
-        cstr subtype = dict_subtype_name(r.text, r.end, r.start);
+        cstr subtype = dict_name(r, "Subtype");
         if (!subtype || std::strcmp(subtype.get(), "Image") != 0) continue;
         if (!pages_indexed) {
             first_page = image_first_pages(doc);
@@ -220,8 +220,8 @@ bool images_build(const pdf_doc& doc, strbuf& b) {
         // The page is looked up by number: the row that doc_find gives for it.
         const obj_entry* by_num = doc_find(doc, e.num);
         int32_t page = by_num ? first_page[doc_row(doc, by_num)] : 0;
-        int32_t nums[4] = {page, non_negative(int_after_key(r, "Width", 0)),
-                           non_negative(int_after_key(r, "Height", 0)), image_bpp(r)};
+        int32_t nums[4] = {page, non_negative(r.int_value("Width", 0)), non_negative(r.int_value("Height", 0)),
+                           image_bpp(r)};
         int32_t size = static_cast<int32_t>(static_cast<uint32_t>(e.data_end) - static_cast<uint32_t>(e.data_start));
         image_write(b, nums, image_filter(r), size, first);
     }

@@ -17,7 +17,7 @@ constexpr size_t PREFIX_MAX = 127;
 // The label array: its "[" at t[0], running to the end of the text that holds it.
 struct label_array {
     const uint8_t* t = nullptr;
-    int32_t e = 0;
+    pos e = 0;
 };
 
 struct label_range {
@@ -43,40 +43,36 @@ const char* label_style(const uint8_t* name, size_t n) {
 
 // Reads /S, /P and /St of the label dictionary whose "<<" is at t[ds]; the
 // dictionary may extend to avail_end at most.
-void label_dict_read(const uint8_t* t, int32_t ds, int32_t avail_end, label_range& r) {
-    int32_t close = find_dict_close(t, ds, avail_end);
-    int32_t de = close >= 0 ? close + 2 : avail_end;
-    int32_t v = value_after_key(t, ds, de, "S");
+void label_dict_read(const uint8_t* t, pos ds, pos avail_end, label_range& r) {
+    pos close = dict_close(t, ds, avail_end);
+    const dict_view d{t, ds, close >= 0 ? close + 2 : avail_end};
+    pos v = d.value("S");
     if (v >= 0 && t[v] == '/') {
-        int32_t q = v + 1;
-        while (q < de && (is_name_cont(t[q]) || t[q] == '#')) ++q;
-        size_t n = static_cast<size_t>(q - v - 1);
+        size_t n = static_cast<size_t>(name_run_end(t, v + 1, d.end) - v - 1);
         r.style = label_style(t + v + 1, n < STYLE_MAX ? n : STYLE_MAX);
     }
-    v = value_after_key(t, ds, de, "P");
+    v = d.value("P");
     if (v >= 0) {
         cstr s;
         if (t[v] == '(')
-            s = parse_literal_string(t, de, v);
-        else if (t[v] == '<' && !(v + 1 < de && t[v + 1] == '<'))
-            s = parse_hex_string(t, de, v);
+            s = literal_decode(t, v, d.end);
+        else if (t[v] == '<' && !dict_opens(t, v, d.end))
+            s = hex_decode(t, v, d.end);
         if (s) r.prefix.assign(s.get(), strnlen(s.get(), PREFIX_MAX));
     }
-    v = value_start_after(t, de, ds, "St");
-    if (v >= 0 && v < de) {
-        int32_t n = parse_int_at(t, de, &v);
-        r.start_num = n >= 1 ? n : 1;
-    }
+    // Without /St the first number stays 1, as for a value below 1.
+    int32_t n = d.int_value("St", 1);
+    r.start_num = n >= 1 ? n : 1;
 }
 
 // Label dictionary given by reference: the object's span must open with "<<".
 void label_dict_by_ref(const pdf_doc& doc, int32_t num, label_range& r) {
     const obj_entry* e = doc_find(doc, num);
     if (!e) return;
-    dict_region dr = doc_dict_span(doc, *e);
+    dict_view dr = doc_dict_span(doc, *e);
     if (!dr.text) return;
-    int32_t p = skip_ws(dr.text, dr.start, dr.end);
-    if (p + 1 < dr.end && dr.text[p] == '<' && dr.text[p + 1] == '<') label_dict_read(dr.text, p, dr.end, r);
+    pos p = ws_skip(dr.text, dr.start, dr.end);
+    if (dict_opens(dr.text, p, dr.end)) label_dict_read(dr.text, p, dr.end, r);
 }
 
 void label_write(strbuf& b, const label_range& r, bool& first) {
@@ -95,21 +91,21 @@ void label_write(strbuf& b, const label_range& r, bool& first) {
 
 // A labelled range [start value] whose "[" is at a.t[pos]; writes it and
 // returns the position after its closing bracket (or the array's end).
-int32_t label_range_read(const pdf_doc& doc, const label_array& a, int32_t pos, strbuf& b, bool& first) {
+pos label_range_read(const pdf_doc& doc, const label_array& a, pos at, strbuf& b, bool& first) {
     label_range r;
-    int32_t p = skip_ws(a.t, pos + 1, a.e);
+    pos p = ws_skip(a.t, at + 1, a.e);
     if (p >= a.e) {
         label_write(b, r, first);
         return a.e;
     }
     if (is_digit(a.t[p])) {
-        r.start = parse_int_at(a.t, a.e, &p);
-        p = skip_ws(a.t, p, a.e);
+        r.start = int_read(a.t, &p, a.e);
+        p = ws_skip(a.t, p, a.e);
     }
-    if (p + 1 < a.e && a.t[p] == '<' && a.t[p + 1] == '<') {
+    if (dict_opens(a.t, p, a.e)) {
         label_dict_read(a.t, p, a.e, r);
     } else if (p < a.e && is_digit(a.t[p])) {
-        int32_t n = parse_ref_at(a.t, a.e, p);
+        int32_t n = ref_read(a.t, p, a.e);
         if (n > 0) label_dict_by_ref(doc, n, r);
     }
     int32_t depth = 1;
@@ -128,14 +124,14 @@ int32_t label_range_read(const pdf_doc& doc, const label_array& a, int32_t pos, 
 void label_array_write(const pdf_doc& doc, const label_array& a, strbuf& b) {
     if (a.e <= 1) return;
     bool first = true;
-    int32_t p = skip_ws(a.t, 1, a.e);
+    pos p = ws_skip(a.t, 1, a.e);
     while (p < a.e) {
         uint8_t c = a.t[p];
         if (c == ']') break;
         if (c == '[') {
             p = label_range_read(doc, a, p, b, first);
         } else if (is_digit(c)) {
-            int32_t n = parse_int_at(a.t, a.e, &p);
+            int32_t n = int_read(a.t, &p, a.e);
             if (!first) buf_bytes(&b, ",", 1);
             first = false;
             buf_str(&b, "{\"start\":");
@@ -144,7 +140,7 @@ void label_array_write(const pdf_doc& doc, const label_array& a, strbuf& b) {
         } else {
             ++p;
         }
-        p = skip_ws(a.t, p, a.e);
+        p = ws_skip(a.t, p, a.e);
     }
 }
 
@@ -154,11 +150,11 @@ bool label_array_by_ref(const pdf_doc& doc, int32_t num, label_array& out) {
     const obj_entry* e = doc_find(doc, num);
     if (!e || e->has_stream || e->dict_pos >= 0) return false;
     const uint8_t* t;
-    int32_t start, end;
+    pos start, end;
     if (e->in_objstm) {
         if (!e->objstm_text || e->objstm_len <= 0) return false;
         t = e->objstm_text;
-        start = skip_ws(t, 0, e->objstm_len);
+        start = ws_skip(t, 0, e->objstm_len);
         end = e->objstm_len;
     } else {
         obj_body body = doc_obj_body(doc, *e);
@@ -175,16 +171,16 @@ bool label_array_find(const pdf_doc& doc, label_array& out) {
     if (doc.root < 0) return false;
     const obj_entry* cat = doc_find(doc, doc.root);
     if (!cat) return false;
-    dict_region r = doc_dict_span(doc, *cat);
+    dict_view r = doc_dict_span(doc, *cat);
     if (!r.text) return false;
-    int32_t v = value_after_key(r, "PageLabels");
+    pos v = r.value("PageLabels");
     if (v < 0) return false;
     if (r.text[v] == '[') {
         out = {r.text + v, r.end - v};
         return true;
     }
     if (!is_digit(r.text[v])) return false;
-    int32_t n = parse_ref_at(r.text, r.end, v);
+    int32_t n = ref_read(r.text, v, r.end);
     return n > 0 && label_array_by_ref(doc, n, out);
 }
 

@@ -22,10 +22,10 @@ struct security_facts {
 };
 
 // Handler name: /Filter when its value is a name, cut to 63 bytes.
-void security_read_method(const dict_region& r, security_facts& f) {
-    int32_t v = value_after_key(r, "Filter");
+void security_read_method(const dict_view& r, security_facts& f) {
+    pos v = r.value("Filter");
     if (v < 0 || r.text[v] != '/') return;
-    cstr name = decode_pdf_name(r.text, r.end, v + 1);
+    cstr name = name_decode(r.text, v + 1, r.end);
     if (!name) return;
     size_t n = std::strlen(name.get());
     if (n > sizeof f.method - 1) n = sizeof f.method - 1;
@@ -34,22 +34,22 @@ void security_read_method(const dict_region& r, security_facts& f) {
 }
 
 // Permission flags /P, read in place after white space; absent keeps -1.
-void security_read_flags(const dict_region& r, security_facts& f) {
-    int32_t k = find_name(r.text, r.end, r.start, r.end, "P");
+void security_read_flags(const dict_view& r, security_facts& f) {
+    pos k = r.key("P");
     if (k < 0) return;
-    int32_t p = k + 2;
-    if (p < r.end) p = skip_ws(r.text, p, r.end);
-    f.flags = parse_int_at(r.text, r.end, &p);
+    pos p = k + 2;
+    if (p < r.end) p = ws_skip(r.text, p, r.end);
+    f.flags = int_read(r.text, &p, r.end);
 }
 
 security_facts security_read(const pdf_doc& doc) {
     security_facts f;
     const obj_entry* e = doc.encrypt_obj > 0 ? doc_find(doc, doc.encrypt_obj) : nullptr;
     if (!e) return f;
-    dict_region r = doc_dict_span(doc, *e);
+    dict_view r = doc_dict_span(doc, *e);
     if (!r.text) return f;
     security_read_method(r, f);
-    f.key_length = int_after_key(r, "Length", -1);
+    f.key_length = r.int_value("Length", -1);
     security_read_flags(r, f);
     return f;
 }

@@ -6,14 +6,6 @@
 
 namespace {
 
-// Value of a hexadecimal digit, or -1.
-int hex_val(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 bool is_octal(uint8_t c) { return c >= '0' && c <= '7'; }
 
 void put_byte(strbuf* b, uint8_t c) { buf_bytes(b, &c, 1); }
@@ -37,21 +29,15 @@ uint8_t escaped_byte(uint8_t c) {
     }
 }
 
-cstr dict_name_value(const uint8_t* text, int32_t end, int32_t start, const char* key) {
-    int32_t v = value_start_after(text, end, start, key);
-    if (v < 0 || v >= end || text[v] != '/') return nullptr;
-    return decode_pdf_name(text, end, v + 1);
-}
-
 }  // namespace
 
-cstr parse_literal_string(const uint8_t* text, int32_t end, int32_t pos) {
+cstr literal_decode(const uint8_t* text, pos p, pos end) {
     strbuf b = strbuf_start();
-    if (pos < 0 || pos >= end || text[pos] != '(') return nullptr;
-    int32_t i = pos + 1;
+    if (p < 0 || p >= end || text[p] != '(') return nullptr;
+    pos i = p + 1;
     int depth = 1;
-    int32_t run = i;  // start of bytes copied unchanged
-    auto flush = [&](int32_t upto) {
+    pos run = i;  // start of bytes copied unchanged
+    auto flush = [&](pos upto) {
         if (upto > run) buf_bytes(&b, text + run, static_cast<uint64_t>(upto - run));
     };
     while (i < end) {
@@ -65,7 +51,7 @@ cstr parse_literal_string(const uint8_t* text, int32_t end, int32_t pos) {
             uint8_t e = text[i + 1];
             if (is_octal(e)) {
                 unsigned v = 0;
-                int32_t j = i + 1;
+                pos j = i + 1;
                 for (int k = 0; k < 3 && j < end && is_octal(text[j]); ++k, ++j) v = v * 8 + (text[j] - '0');
                 put_byte(&b, static_cast<uint8_t>(v & 0xFF));
                 i = j;
@@ -94,12 +80,12 @@ cstr parse_literal_string(const uint8_t* text, int32_t end, int32_t pos) {
     return finish(b);
 }
 
-cstr parse_hex_string(const uint8_t* text, int32_t end, int32_t pos) {
+cstr hex_decode(const uint8_t* text, pos p, pos end) {
     strbuf b = strbuf_start();
-    if (pos < 0 || pos >= end || text[pos] != '<') return nullptr;
+    if (p < 0 || p >= end || text[p] != '<') return nullptr;
     int hi = -1;  // pending high half
-    for (int32_t i = pos + 1; i < end && text[i] != '>'; ++i) {
-        int v = hex_val(text[i]);
+    for (pos i = p + 1; i < end && text[i] != '>'; ++i) {
+        int v = hex_value(text[i]);
         if (v < 0) continue;
         if (hi < 0) {
             hi = v;
@@ -112,15 +98,15 @@ cstr parse_hex_string(const uint8_t* text, int32_t end, int32_t pos) {
     return finish(b);
 }
 
-cstr decode_pdf_name(const uint8_t* text, int32_t end, int32_t pos) {
+cstr name_decode(const uint8_t* text, pos p, pos end) {
     strbuf b = strbuf_start();
-    int32_t i = pos < 0 ? end : pos;
-    int32_t run = i;
+    pos i = p < 0 ? end : p;
+    pos run = i;
     while (i < end) {
         uint8_t c = text[i];
         if (c == '#') {
             if (i + 2 >= end) break;
-            int h = hex_val(text[i + 1]), l = hex_val(text[i + 2]);
+            int h = hex_value(text[i + 1]), l = hex_value(text[i + 2]);
             if (h < 0 || l < 0) break;
             if (i > run) buf_bytes(&b, text + run, static_cast<uint64_t>(i - run));
             put_byte(&b, static_cast<uint8_t>(h << 4 | l));
@@ -160,10 +146,8 @@ char* pdf_escape_literal(strbuf* b, const char* s) {
     return buf_bytes(b, ")", 1);
 }
 
-cstr dict_type_name(const uint8_t* text, int32_t end, int32_t start) {
-    return dict_name_value(text, end, start, "Type");
-}
-
-cstr dict_subtype_name(const uint8_t* text, int32_t end, int32_t start) {
-    return dict_name_value(text, end, start, "Subtype");
+cstr dict_name(const dict_view& d, const char* key) {
+    pos v = d.value_past_name(key);
+    if (v < 0 || v >= d.end || d.text[v] != '/') return nullptr;
+    return name_decode(d.text, v + 1, d.end);
 }

@@ -5,18 +5,22 @@
 #include <cstdint>
 
 #include "core/strbuf.h"
+#include "syntax/dict_view.h"
 
-// Decoded bytes of the literal string whose "(" is at pos; null when pos >= end
-// or the byte there is not "(". The result may hold zero bytes; consumers
-// read it as a NUL-terminated string.
-cstr parse_literal_string(const uint8_t* text, int32_t end, int32_t pos);
-// Decoded bytes of the hexadecimal string whose "<" is at pos; null when absent.
-cstr parse_hex_string(const uint8_t* text, int32_t end, int32_t pos);
-// Decoded name starting at pos (the byte after the solidus); never null
+// Decoded bytes of the literal string whose "(" is at p; null when p is
+// outside [0, end) or the byte there is not "(". An unterminated string is
+// decoded up to end. The result may hold zero bytes; consumers read it as a
+// NUL-terminated string.
+cstr literal_decode(const uint8_t* text, pos p, pos end);
+// Decoded bytes of the hexadecimal string whose "<" is at p (non-hex bytes
+// skipped, an odd last digit padded with 0); null when absent.
+cstr hex_decode(const uint8_t* text, pos p, pos end);
+// Decoded name starting at p (the byte after the solidus): "#" and two hex
+// digits give one byte, it ends at any other non-name byte. Never null
 // except on allocation failure.
-cstr decode_pdf_name(const uint8_t* text, int32_t end, int32_t pos);
+cstr name_decode(const uint8_t* text, pos p, pos end);
 // Appends s as a PDF literal string, parentheses included.
 char* pdf_escape_literal(strbuf* b, const char* s);
-// Decoded /Type (resp. /Subtype) name of the dictionary region, or null.
-cstr dict_type_name(const uint8_t* text, int32_t end, int32_t start);
-cstr dict_subtype_name(const uint8_t* text, int32_t end, int32_t start);
+// Decoded name value of /key (at d.value_past_name(key)), or null when the
+// key is missing or its value is not a name.
+cstr dict_name(const dict_view& d, const char* key);

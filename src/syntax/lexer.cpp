@@ -1,33 +1,169 @@
 #include "syntax/lexer.h"
 
 #include <cstring>
-
+#include <type_traits>
 
 namespace {
 
-// Whole-word test around [pos, pos + klen): neither neighbour is a word character.
-bool word_bounded(const uint8_t* buf, int64_t pos, int64_t klen, int64_t len) {
-    if (pos > 0 && is_word(buf[pos - 1])) return false;
-    if (pos + klen < len && is_word(buf[pos + klen])) return false;
+// Whole-word test around [p, p + klen): neither neighbour is a word character.
+bool word_bounded(const uint8_t* t, pos p, pos klen, pos end) {
+    if (p > 0 && is_word(t[p - 1])) return false;
+    if (p + klen < end && is_word(t[p + klen])) return false;
     return true;
 }
 
 // True when /name (slash at p) lies wholly before end and is not continued by
 // a name-continuation byte.
-bool name_at(const uint8_t* buf, int64_t p, int64_t end, const char* name, int64_t n) {
+bool name_at(const uint8_t* t, pos p, pos end, const char* name, pos n) {
     if (p + 1 + n > end) return false;
-    if (buf[p] != '/' || std::memcmp(buf + p + 1, name, static_cast<size_t>(n)) != 0) return false;
-    return p + 1 + n == end || !is_name_cont(buf[p + 1 + n]);
+    if (t[p] != '/' || std::memcmp(t + p + 1, name, static_cast<size_t>(n)) != 0) return false;
+    return p + 1 + n == end || !is_name_cont(t[p + 1 + n]);
 }
 
-// Skips a literal string whose "(" is at i; returns the position after the
-// closing ")" or -1 when the string runs into end (including a backslash as
-// the last byte).
-int64_t skip_literal(const uint8_t* buf, int64_t i, int64_t end) {
+pos slen(const char* s) { return static_cast<pos>(std::strlen(s)); }
+
+}  // namespace
+
+pos ws_skip(const uint8_t* t, pos p, pos end) {
+    if (p < 0) p = 0;
+    while (p < end && is_pdf_ws(t[p])) ++p;
+    return p < end ? p : end;
+}
+
+pos kw_find(const uint8_t* t, pos start, pos end, const char* kw) {
+    pos klen = slen(kw);
+    if (!t || klen == 0 || end <= 0) return -1;
+    pos i = start < 0 ? 0 : start;
+    pos last = end - klen;  // last position where the keyword fits
+    // memchr on the first byte, then compare the rest: each byte is looked at
+    // a bounded number of times, so the search is linear in the range.
+    while (i <= last) {
+        const void* hit = std::memchr(t + i, kw[0], static_cast<size_t>(last - i + 1));
+        if (!hit) return -1;
+        i = static_cast<const uint8_t*>(hit) - t;
+        if (std::memcmp(t + i + 1, kw + 1, static_cast<size_t>(klen - 1)) == 0 && word_bounded(t, i, klen, end))
+            return i;
+        ++i;
+    }
+    return -1;
+}
+
+bool kw_is(const uint8_t* t, pos p, pos end, const char* kw) {
+    pos klen = slen(kw);
+    if (p < 0 || p + klen > end) return false;
+    if (std::memcmp(t + p, kw, static_cast<size_t>(klen)) != 0) return false;
+    return word_bounded(t, p, klen, end);
+}
+
+pos name_find(const uint8_t* t, pos start, pos end, const char* name) {
+    pos n = slen(name);
+    if (end < start + n + 1) return -1;
+    pos p = start < 0 ? 0 : start;
+    pos last = end - n - 1;  // last possible slash position
+    while (p <= last) {
+        const void* hit = std::memchr(t + p, '/', static_cast<size_t>(last - p + 1));
+        if (!hit) return -1;
+        p = static_cast<const uint8_t*>(hit) - t;
+        if (name_at(t, p, end, name, n)) return p;
+        ++p;
+    }
+    return -1;
+}
+
+pos name_find_top(const uint8_t* t, pos start, pos end, const char* name) {
+    pos n = slen(name);
+    pos i = start < 0 ? 0 : start;
+    int depth = 0;
+    while (i < end) {
+        uint8_t c = t[i];
+        switch (c) {
+            case '%': {
+                pos j = i + 1;
+                while (j < end && t[j] != '\r' && t[j] != '\n') ++j;
+                if (j >= end) return -1;
+                i = j;
+                break;
+            }
+            case '(': {
+                if (i + 1 >= end) return -1;
+                i = literal_end(t, i, end);
+                if (i < 0) return -1;
+                break;
+            }
+            case '<': {
+                if (i + 1 >= end) return -1;
+                if (t[i + 1] == '<') {
+                    ++depth;
+                    i += 2;
+                    break;
+                }
+                i = hex_end(t, i, end);
+                if (i < 0) return -1;
+                break;
+            }
+            case '>': {
+                if (i + 1 >= end) return -1;
+                if (t[i + 1] == '>') {
+                    if (depth > 0) --depth;
+                    i += 2;
+                } else {
+                    ++i;
+                }
+                break;
+            }
+            case '/':
+                if (depth <= 1 && name_at(t, i, end, name, n)) return i;
+                ++i;
+                break;
+            default:
+                ++i;
+                break;
+        }
+    }
+    return -1;
+}
+
+pos name_find_depth0(const uint8_t* t, pos start, pos end, const char* name) {
+    if (!t || start < 0 || start + 1 >= end) return -1;
+    const pos n = slen(name);
+    pos i = start;
+    int depth = -1;
+    while (i + 1 < end) {
+        uint8_t c = t[i];
+        if (c == '<' && t[i + 1] == '<') {
+            ++depth;
+            i += 2;
+        } else if (c == '>' && t[i + 1] == '>') {
+            --depth;
+            i += 2;
+        } else if (c == '[') {
+            ++depth;
+            ++i;
+        } else if (c == ']') {
+            --depth;
+            ++i;
+        } else if (c == '(') {
+            pos j = literal_end(t, i, end);
+            i = j < 0 ? end : j;
+        } else if (c == '/' && depth == 0 && name_at(t, i, end, name, n)) {
+            return i;
+        } else {
+            ++i;
+        }
+    }
+    return -1;
+}
+
+pos name_run_end(const uint8_t* t, pos p, pos end) {
+    while (p < end && (is_name_cont(t[p]) || t[p] == '#')) ++p;
+    return p;
+}
+
+pos literal_end(const uint8_t* t, pos p, pos end) {
     int depth = 1;
-    int64_t j = i + 1;
+    pos j = p + 1;
     while (j < end) {
-        uint8_t b = buf[j];
+        uint8_t b = t[j];
         if (b == '\\') {
             if (j + 1 >= end) return -1;
             j += 2;
@@ -43,130 +179,36 @@ int64_t skip_literal(const uint8_t* buf, int64_t i, int64_t end) {
     return -1;
 }
 
-int64_t min64(int64_t a, int64_t b) { return a < b ? a : b; }
-
-}  // namespace
-
-int32_t find_kw(const uint8_t* buf, int32_t len, int32_t from, const char* kw) {
-    int64_t klen = static_cast<int64_t>(std::strlen(kw));
-    if (!buf || klen == 0 || len <= 0) return -1;
-    int64_t i = from < 0 ? 0 : from;
-    int64_t last = len - klen;  // last position where the keyword fits
-    // memchr on the first byte, then compare the rest: each byte is looked at
-    // a bounded number of times, so the search is linear in the range.
-    while (i <= last) {
-        const void* hit = std::memchr(buf + i, kw[0], static_cast<size_t>(last - i + 1));
-        if (!hit) return -1;
-        i = static_cast<const uint8_t*>(hit) - buf;
-        if (std::memcmp(buf + i + 1, kw + 1, static_cast<size_t>(klen - 1)) == 0 && word_bounded(buf, i, klen, len))
-            return static_cast<int32_t>(i);
-        ++i;
-    }
-    return -1;
+pos hex_end(const uint8_t* t, pos p, pos end) {
+    if (p + 1 >= end) return -1;
+    const void* gt = std::memchr(t + p + 1, '>', static_cast<size_t>(end - p - 1));
+    return gt ? static_cast<const uint8_t*>(gt) - t + 1 : -1;
 }
 
-int kw_at(const uint8_t* buf, int32_t pos, int32_t len, const char* kw) {
-    int64_t klen = static_cast<int64_t>(std::strlen(kw));
-    if (pos < 0 || pos + klen > len) return 0;
-    if (std::memcmp(buf + pos, kw, static_cast<size_t>(klen)) != 0) return 0;
-    return word_bounded(buf, pos, klen, len) ? 1 : 0;
-}
-
-int32_t find_name(const uint8_t* buf, int32_t len, int32_t start, int32_t limit, const char* name) {
-    int64_t n = static_cast<int64_t>(std::strlen(name));
-    int64_t end = min64(limit, len);
-    if (end < static_cast<int64_t>(start) + n + 1) return -1;
-    int64_t p = start < 0 ? 0 : start;
-    int64_t last = end - n - 1;  // last possible slash position
-    while (p <= last) {
-        const void* hit = std::memchr(buf + p, '/', static_cast<size_t>(last - p + 1));
-        if (!hit) return -1;
-        p = static_cast<const uint8_t*>(hit) - buf;
-        if (name_at(buf, p, end, name, n)) return static_cast<int32_t>(p);
-        ++p;
-    }
-    return -1;
-}
-
-int32_t find_name_top(const uint8_t* buf, int32_t len, int32_t start, int32_t limit, const char* name) {
-    int64_t n = static_cast<int64_t>(std::strlen(name));
-    int64_t end = min64(limit, len);
-    int64_t i = start < 0 ? 0 : start;
-    int depth = 0;
-    while (i < end) {
-        uint8_t c = buf[i];
-        switch (c) {
-            case '%': {
-                int64_t j = i + 1;
-                while (j < end && buf[j] != '\r' && buf[j] != '\n') ++j;
-                if (j >= end) return -1;
-                i = j;
-                break;
-            }
-            case '(': {
-                if (i + 1 >= end) return -1;
-                i = skip_literal(buf, i, end);
-                if (i < 0) return -1;
-                break;
-            }
-            case '<': {
-                if (i + 1 >= end) return -1;
-                if (buf[i + 1] == '<') {
-                    ++depth;
-                    i += 2;
-                    break;
-                }
-                const void* gt = std::memchr(buf + i + 1, '>', static_cast<size_t>(end - i - 1));
-                if (!gt) return -1;
-                i = static_cast<const uint8_t*>(gt) - buf + 1;
-                break;
-            }
-            case '>': {
-                if (i + 1 >= end) return -1;
-                if (buf[i + 1] == '>') {
-                    if (depth > 0) --depth;
-                    i += 2;
-                } else {
-                    ++i;
-                }
-                break;
-            }
-            case '/':
-                if (depth <= 1 && name_at(buf, i, end, name, n)) return static_cast<int32_t>(i);
-                ++i;
-                break;
-            default:
-                ++i;
-                break;
-        }
-    }
-    return -1;
-}
-
-int32_t find_dict_close(const uint8_t* buf, int32_t start, int32_t end) {
-    int64_t i = start < 0 ? 0 : start;
+pos dict_close(const uint8_t* t, pos start, pos end) {
+    pos i = start < 0 ? 0 : start;
     int64_t depth = 0;
     while (i < end) {
-        uint8_t c = buf[i];
+        uint8_t c = t[i];
         if (c == '<' || c == '>' || c == '(') {
             if (i + 1 >= end) return -1;
         }
         if (c == '<') {
-            if (buf[i + 1] == '<') {
+            if (t[i + 1] == '<') {
                 ++depth;
                 i += 2;
             } else {
                 ++i;
             }
         } else if (c == '>') {
-            if (buf[i + 1] == '>') {
-                if (--depth == 0) return static_cast<int32_t>(i);
+            if (t[i + 1] == '>') {
+                if (--depth == 0) return i;
                 i += 2;
             } else {
                 ++i;
             }
         } else if (c == '(') {
-            i = skip_literal(buf, i, end);
+            i = literal_end(t, i, end);
             // A string that ends exactly at `end` leaves nothing to close the dictionary.
             if (i < 0 || i >= end) return -1;
         } else {
@@ -176,74 +218,105 @@ int32_t find_dict_close(const uint8_t* buf, int32_t start, int32_t end) {
     return -1;
 }
 
-int32_t dict_stream_kw(const uint8_t* buf, int32_t len, int32_t dict_pos) {
-    int32_t close = find_dict_close(buf, dict_pos, len);
+pos stream_kw_after(const uint8_t* t, pos start, pos end) {
+    pos close = dict_close(t, start, end);
     if (close < 0) return -1;
-    int32_t p = skip_ws(buf, close + 2, len);
-    return kw_at(buf, p, len, "stream") ? p : -1;
+    pos p = ws_skip(t, close + 2, end);
+    return kw_is(t, p, end, "stream") ? p : -1;
 }
 
-int32_t value_start_after(const uint8_t* buf, int32_t len, int32_t start, const char* name) {
-    int32_t p = find_name(buf, len, start, len, name);
-    if (p < 0) return -1;
-    int32_t q = p + 1 + static_cast<int32_t>(std::strlen(name));
-    while (q < len && (is_name_cont(buf[q]) || buf[q] == '#')) ++q;
-    return skip_ws(buf, q, len);
+pos key_value(const uint8_t* t, pos start, pos end, const char* name) {
+    pos k = name_find(t, start, end, name);
+    if (k < 0) return -1;
+    pos p = k + 1 + slen(name);
+    if (p >= end) return -1;
+    p = ws_skip(t, p, end);
+    return p < end ? p : -1;
 }
 
-int32_t parse_int_at(const uint8_t* buf, int32_t len, int32_t* pos) {
-    int32_t p = *pos;
-    if (p < 0 || p >= len) return -1;
-    while (p < len && is_pdf_ws(buf[p])) ++p;
-    if (p >= len) return -1;
+pos key_value_past_name(const uint8_t* t, pos start, pos end, const char* name) {
+    pos k = name_find(t, start, end, name);
+    if (k < 0) return -1;
+    return ws_skip(t, name_run_end(t, k + 1 + slen(name), end), end);
+}
+
+namespace {
+
+// Digits from p (a digit) in wrapping arithmetic of U; *p moves after them.
+template <class U>
+U digits(const uint8_t* t, pos* p, pos end) {
+    U v = 0;  // unsigned so that overflow wraps without undefined behaviour
+    pos q = *p;
+    while (q < end && is_digit(t[q])) v = static_cast<U>(v * 10u + static_cast<U>(t[q++] - '0'));
+    *p = q;
+    return v;
+}
+
+// int_read's rule with values of the signed type S.
+template <class S>
+S read_decimal(const uint8_t* t, pos* p, pos end) {
+    using U = std::make_unsigned_t<S>;
+    pos q = *p;
+    if (q < 0 || q >= end) return -1;
+    while (q < end && is_pdf_ws(t[q])) ++q;
+    if (q >= end) return -1;
     bool neg = false;
-    if (buf[p] == '-') {
+    if (t[q] == '-') {
         neg = true;
-        if (++p >= len) return -1;
+        if (++q >= end) return -1;
     }
-    if (!is_digit(buf[p])) return -1;
-    uint32_t v = 0;  // unsigned so that overflow wraps without undefined behaviour
-    while (p < len && is_digit(buf[p])) v = v * 10u + static_cast<uint32_t>(buf[p++] - '0');
-    *pos = p;
-    return static_cast<int32_t>(neg ? 0u - v : v);
+    if (!is_digit(t[q])) return -1;
+    U v = digits<U>(t, &q, end);
+    *p = q;
+    return static_cast<S>(neg ? U{0} - v : v);
 }
 
-int32_t read_int_adv(const uint8_t* buf, int32_t len, int32_t* pos) {
-    int32_t p = *pos;
-    if (p < 0) return -1;
-    while (p < len && is_pdf_ws(buf[p])) ++p;
-    if (p >= len) return -1;
+}  // namespace
+
+int32_t int_read(const uint8_t* t, pos* p, pos end) { return read_decimal<int32_t>(t, p, end); }
+
+pos offset_read(const uint8_t* t, pos* p, pos end) { return read_decimal<pos>(t, p, end); }
+
+int32_t int_read_signed(const uint8_t* t, pos* p, pos end) {
+    pos q = *p;
+    if (q < 0) return -1;
+    while (q < end && is_pdf_ws(t[q])) ++q;
+    if (q >= end) return -1;
     bool neg = false;
-    if (buf[p] == '+' || buf[p] == '-') {
-        neg = buf[p] == '-';
-        if (++p >= len) return -1;
+    if (t[q] == '+' || t[q] == '-') {
+        neg = t[q] == '-';
+        if (++q >= end) return -1;
     }
-    if (!is_digit(buf[p])) return -1;
-    uint32_t v = 0;
-    while (p < len && is_digit(buf[p])) v = v * 10u + static_cast<uint32_t>(buf[p++] - '0');
-    *pos = p;
+    if (!is_digit(t[q])) return -1;
+    uint32_t v = digits<uint32_t>(t, &q, end);
+    *p = q;
     return static_cast<int32_t>(neg ? 0u - v : v);
 }
 
-int32_t parse_ref_at(const uint8_t* buf, int32_t len, int32_t pos) {
-    int32_t p = pos;
-    int32_t num = parse_int_at(buf, len, &p);
+int32_t ref_read(const uint8_t* t, pos p, pos end) {
+    int32_t num = int_read(t, &p, end);
     if (num <= 0) return -1;
-    p = skip_ws(buf, p, len);
-    if (p >= len) return -1;
-    if (is_digit(buf[p])) {
-        parse_int_at(buf, len, &p);  // generation number, value unused
-        p = skip_ws(buf, p, len);
-        if (p >= len) return -1;
+    p = ws_skip(t, p, end);
+    if (p >= end) return -1;
+    if (is_digit(t[p])) {
+        int_read(t, &p, end);  // generation number, value unused
+        p = ws_skip(t, p, end);
+        if (p >= end) return -1;
     }
-    if (buf[p] != 'R') return -1;
-    if (p + 1 < len && is_word(buf[p + 1])) return -1;
+    if (t[p] != 'R') return -1;
+    if (p + 1 < end && is_word(t[p + 1])) return -1;
     return num;
 }
 
+pos obj_numbers_end(const uint8_t* t, pos p, pos end) {
+    p = ws_skip(t, p, end);
+    while (p < end && is_digit(t[p])) ++p;
+    p = ws_skip(t, p, end);
+    while (p < end && is_digit(t[p])) ++p;
+    return ws_skip(t, p, end);
+}
 
-int32_t skip_ws(const uint8_t* buf, int32_t pos, int32_t end) {
-    if (pos < 0) pos = 0;
-    while (pos < end && is_pdf_ws(buf[pos])) ++pos;
-    return pos < end ? pos : end;
+pos obj_value_start(const uint8_t* t, pos p, pos end) {
+    p = obj_numbers_end(t, p, end);
+    return kw_is(t, p, end, "obj") ? ws_skip(t, p + 3, end) : p;
 }

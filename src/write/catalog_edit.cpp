@@ -10,39 +10,39 @@
 
 namespace {
 
-constexpr int32_t METADATA_KEY_LEN = 9;  // "/Metadata"
+constexpr pos METADATA_KEY_LEN = 9;  // "/Metadata"
 
 // Tests the /Metadata key whose solidus is at p. Returns the end of the bytes
 // to remove (key, reference and the white space after the R) or -1 when no
 // reference follows; *reach is one past the last byte the test looked at.
-int32_t metadata_ref_end(const uint8_t* t, int32_t n, int32_t p, int32_t* reach) {
-    int32_t v = skip_ws(t, p + METADATA_KEY_LEN, n);
+pos metadata_ref_end(const uint8_t* t, pos n, pos p, pos* reach) {
+    pos v = ws_skip(t, p + METADATA_KEY_LEN, n);
     *reach = v + 1;
-    if (v >= n || !is_digit(t[v]) || parse_ref_at(t, n, v) <= 0) {
-        // parse_ref_at reads at most: digits, white space, digits, white space, R, one byte.
-        int32_t i = v;
+    if (v >= n || !is_digit(t[v]) || ref_read(t, v, n) <= 0) {
+        // ref_read reads at most: digits, white space, digits, white space, R, one byte.
+        pos i = v;
         for (int part = 0; part < 2 && i < n; ++part) {
             while (i < n && is_digit(t[i])) ++i;
-            i = skip_ws(t, i, n);
+            i = ws_skip(t, i, n);
         }
         *reach = std::max(*reach, i + 2);
         return -1;
     }
-    int32_t i = v;
+    pos i = v;
     while (i < n && is_digit(t[i])) ++i;
-    i = skip_ws(t, i, n);
+    i = ws_skip(t, i, n);
     if (i < n && is_digit(t[i])) {
         while (i < n && is_digit(t[i])) ++i;
-        i = skip_ws(t, i, n);
+        i = ws_skip(t, i, n);
     }
-    // parse_ref_at accepted, so t[i] is the R.
+    // ref_read accepted, so t[i] is the R.
     *reach = i + 2;
-    return skip_ws(t, i + 1, n);
+    return ws_skip(t, i + 1, n);
 }
 
 struct pending_key {
-    int32_t pos;    // solidus of a /Metadata key left in place
-    int32_t reach;  // one past the last byte its test looked at
+    pos at;     // solidus of a /Metadata key left in place
+    pos reach;  // one past the last byte its test looked at
 };
 
 // The catalog's own text (edited below): a file-body catalog from its
@@ -52,9 +52,39 @@ std::string catalog_text(const pdf_doc& doc, const obj_entry& e) {
         if (!e.objstm_text || e.objstm_len <= 0) return std::string();
         return std::string(reinterpret_cast<const char*>(e.objstm_text), static_cast<size_t>(e.objstm_len));
     }
-    int32_t end = e.endobj_pos > 0 ? e.endobj_pos : doc.len;
+    pos end = e.endobj_pos > 0 ? e.endobj_pos : doc.len;
     if (end <= e.dict_pos) return std::string();
     return std::string(reinterpret_cast<const char*>(doc.data + e.dict_pos), static_cast<size_t>(end - e.dict_pos));
+}
+
+// Where the new Metadata reference goes in a catalog text whose first
+// dictionary closes at `close`: just before that close, unless an array
+// opened inside the dictionary is still open there (a broken catalog such as
+// "<</Kids[3 0 R>>"), where the reference would become an array element; then
+// just after the dictionary's "<<". *pad is set when a space must follow the
+// reference there. Literal strings are passed over as dict_close does.
+pos metadata_ref_pos(const uint8_t* t, pos close, bool* pad) {
+    *pad = false;
+    pos open = -1, depth = 0;
+    for (pos i = 0; i < close;) {
+        uint8_t c = t[i];
+        if (c == '(') {
+            pos after = literal_end(t, i, close);
+            i = after < 0 ? close : after;
+            continue;
+        }
+        if (c == '<' && t[i + 1] == '<' && open < 0) open = i;
+        if (c == '<' || c == '>') {
+            i += t[i + 1] == c ? 2 : 1;
+        } else {
+            if (open >= 0 && c == '[') ++depth;
+            if (open >= 0 && c == ']') --depth;
+            ++i;
+        }
+    }
+    if (depth <= 0 || open < 0) return close;
+    *pad = true;
+    return open + 2;
 }
 
 }  // namespace
@@ -63,17 +93,19 @@ bool catalog_rewritable(const obj_entry* e) { return e && !e->has_stream && (e->
 
 std::string catalog_rewrite(const pdf_doc& doc, const obj_entry& e, int32_t xmp_num, int32_t xmp_gen) {
     std::string text = catalog_text(doc, e);
-    int32_t n = static_cast<int32_t>(text.size());
+    pos n = static_cast<pos>(text.size());
     text.push_back('\0');
     dict_remove_metadata_ref(text.data(), &n);
     text.resize(static_cast<size_t>(n));
     if (xmp_num >= 0) {
-        int32_t close = find_dict_close(reinterpret_cast<const uint8_t*>(text.data()), 0, n);
+        pos close = dict_close(reinterpret_cast<const uint8_t*>(text.data()), 0, n);
         if (close >= 0) {
+            bool pad = false;
+            pos at = metadata_ref_pos(reinterpret_cast<const uint8_t*>(text.data()), close, &pad);
             char ref[64];
-            int k = std::snprintf(ref, sizeof ref, " /Metadata %ld %ld R", static_cast<long>(xmp_num),
-                                  static_cast<long>(xmp_gen));
-            text.insert(static_cast<size_t>(close), ref, static_cast<size_t>(k));
+            int k = std::snprintf(ref, sizeof ref, pad ? " /Metadata %ld %ld R " : " /Metadata %ld %ld R",
+                                  static_cast<long>(xmp_num), static_cast<long>(xmp_gen));
+            text.insert(static_cast<size_t>(at), ref, static_cast<size_t>(k));
         }
     }
     return text;
@@ -83,26 +115,26 @@ std::string catalog_rewrite(const pdf_doc& doc, const obj_entry& e, int32_t xmp_
 // position, t[h, n) the text from it on, and the bytes between are removed.
 // Each byte crosses the gap forward once; after a removal the gap moves back
 // only over the few bytes whose meaning the removal may change.
-void dict_remove_metadata_ref(char* text, int32_t* len) {
+void dict_remove_metadata_ref(char* text, pos* len) {
     uint8_t* t = reinterpret_cast<uint8_t*>(text);
-    int32_t n = *len, g = 0, h = 0;
-    auto forward = [&](int32_t k) {
+    pos n = *len, g = 0, h = 0;
+    auto forward = [&](pos k) {
         std::memmove(t + g, t + h, static_cast<size_t>(k));
         g += k;
         h += k;
     };
-    auto backward = [&](int32_t k) {
+    auto backward = [&](pos k) {
         std::memmove(t + h - k, t + g - k, static_cast<size_t>(k));
         g -= k;
         h -= k;
     };
     std::vector<pending_key> kept;
     for (;;) {
-        int32_t q = find_name(t + h, n - h, 0, n - h, "Metadata");
+        pos q = name_find(t + h, 0, n - h, "Metadata");
         if (q < 0) break;
         forward(q);
-        int32_t reach = 0;
-        int32_t e = metadata_ref_end(t + h, n - h, 0, &reach);
+        pos reach = 0;
+        pos e = metadata_ref_end(t + h, n - h, 0, &reach);
         if (e < 0) {
             kept.push_back({g, g + reach});
             forward(1);
@@ -111,9 +143,9 @@ void dict_remove_metadata_ref(char* text, int32_t* len) {
         h += e;  // drop the key and its reference
         // Closing the gap at p can complete a key that ends just before it, or
         // give a reference to a key whose test read up to p: look at those again.
-        int32_t p = g, from = std::max(0, p - METADATA_KEY_LEN);
-        while (!kept.empty() && (kept.back().pos >= from || kept.back().reach >= p)) {
-            from = std::min(from, kept.back().pos);
+        pos p = g, from = std::max<pos>(0, p - METADATA_KEY_LEN);
+        while (!kept.empty() && (kept.back().at >= from || kept.back().reach >= p)) {
+            from = std::min(from, kept.back().at);
             kept.pop_back();
         }
         backward(p - from);

@@ -20,4 +20,4 @@ std::string catalog_rewrite(const pdf_doc& doc, const obj_entry& e, int32_t xmp_
 // Removes every "/Metadata N G R" (with the white space after the R) from the
 // NUL-terminated text of *len bytes; *len is lowered and the text stays
 // NUL-terminated.
-void dict_remove_metadata_ref(char* text, int32_t* len);
+void dict_remove_metadata_ref(char* text, pos* len);

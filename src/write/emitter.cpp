@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int32_t VALUE_COPY_MAX = 268435455;  // longest plain object value copied
+constexpr pos VALUE_COPY_MAX = 268435455;  // longest plain object value copied
 constexpr uint64_t XREF_ROW = 20;
 constexpr char HEADER[] = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
 constexpr char FREE_ROW[] = "0000000000 65535 f \n";
@@ -111,7 +111,7 @@ struct emitter {
     }
 };
 
-bool ends_tight(const uint8_t* text, int32_t n) {
+bool ends_tight(const uint8_t* text, pos n) {
     if (n <= 0) return false;
     uint8_t c = text[n - 1];
     return !is_pdf_ws(c) && c != ')' && c != '>' && c != ']' && c != '}';
@@ -120,10 +120,10 @@ bool ends_tight(const uint8_t* text, int32_t n) {
 // Start of the value in an object text from an object stream: white space
 // and comments before it are left out, since a direct object whose value
 // follows a comment is not seen as a dictionary when the file is read again.
-int32_t loose_value_start(const uint8_t* text, int32_t n) {
-    int32_t i = 0;
+pos loose_value_start(const uint8_t* text, pos n) {
+    pos i = 0;
     for (;;) {
-        i = skip_ws(text, i, n);
+        i = ws_skip(text, i, n);
         if (i >= n || text[i] != '%') return i;
         while (i < n && text[i] != '\n' && text[i] != '\r') ++i;
     }
@@ -131,8 +131,8 @@ int32_t loose_value_start(const uint8_t* text, int32_t n) {
 
 // Object text taken from an object stream, or an edited copy of one:
 // "42endobj" is no object, so a text ending in a number or keyword gets a line feed.
-void emit_loose_text(emitter& out, const uint8_t* text, int32_t n) {
-    int32_t start = loose_value_start(text, n);
+void emit_loose_text(emitter& out, const uint8_t* text, pos n) {
+    pos start = loose_value_start(text, n);
     text += start;
     n -= start;
     out.borrow(text, static_cast<uint64_t>(n));
@@ -141,26 +141,17 @@ void emit_loose_text(emitter& out, const uint8_t* text, int32_t n) {
 }
 
 // Position where the value of a file-body object begins, found from obj_pos.
-int32_t plain_value_start(const pdf_doc& doc, const obj_entry& e) {
+pos plain_value_start(const pdf_doc& doc, const obj_entry& e) {
     if (e.dict_pos >= 0) return e.dict_pos;
-    const uint8_t* d = doc.data;
-    int32_t len = doc.len;
-    int32_t p = e.obj_pos;
-    if (p < 0 || p >= len) return -1;
-    p = skip_ws(d, p, len);
-    while (p < len && is_digit(d[p])) ++p;
-    p = skip_ws(d, p, len);
-    while (p < len && is_digit(d[p])) ++p;
-    p = skip_ws(d, p, len);
-    if (kw_at(d, p, len, "obj")) p = skip_ws(d, p + 3, len);
-    return p;
+    if (e.obj_pos < 0 || e.obj_pos >= doc.len) return -1;
+    return obj_value_start(doc.data, e.obj_pos, doc.len);
 }
 
 void emit_plain(emitter& out, const pdf_doc& doc, const obj_entry& e) {
-    int32_t start = plain_value_start(doc, e);
-    int32_t end = e.endobj_pos > 0 ? e.endobj_pos : doc.len;
+    pos start = plain_value_start(doc, e);
+    pos end = e.endobj_pos > 0 ? e.endobj_pos : doc.len;
     if (start >= 0 && end <= doc.len) {
-        int64_t n = static_cast<int64_t>(end) - start;
+        pos n = end - start;
         if (n > 0 && n <= VALUE_COPY_MAX) out.borrow(doc.data + start, static_cast<uint64_t>(n));
     }
     out.bytes("endobj\n", 7);
@@ -210,7 +201,7 @@ void emit_body(emitter& out, const pdf_doc& doc, const obj_entry& e, const write
     } else if (edits(plan.catalog, obj_edit::replace, e.num)) {
         const std::string& cat = plan.catalog.body;
         if (e.in_objstm)
-            emit_loose_text(out, reinterpret_cast<const uint8_t*>(cat.data()), static_cast<int32_t>(cat.size()));
+            emit_loose_text(out, reinterpret_cast<const uint8_t*>(cat.data()), static_cast<pos>(cat.size()));
         else {
             out.bytes(cat.data(), cat.size());
             out.bytes("endobj\n", 7);

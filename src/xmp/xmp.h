@@ -43,16 +43,20 @@ void propvec_free(propvec* pv);
 constexpr int XMP_PREFIX_CAP = 32;  // prefix: at most 31 bytes
 constexpr int XMP_LOCAL_CAP = 48;   // local part: at most 47 bytes
 
+// Packet positions are 32-bit: a packet is at most 1 GiB (the decoder's
+// largest capacity, or 256 MiB stored).
+
 // Splits the element name buf[start, end) at its first colon into prefix and
 // local part. Returns 0 (buffers untouched) when a length is out of range;
 // otherwise writes both buffers and returns 1 unless the name is RDF/XMP
 // structure (rdf:RDF, rdf:Alt, rdf:Bag, rdf:Seq, rdf:li, x:xmpmeta, x:adobe:xmp).
-int xmp_split_name(const uint8_t* buf, int32_t end, int32_t start, char prefix[XMP_PREFIX_CAP],
+int xmp_name_split(const uint8_t* buf, int32_t start, int32_t end, char prefix[XMP_PREFIX_CAP],
                    char local[XMP_LOCAL_CAP]);
 
 // Records value under "prefix:local" (local alone for an empty prefix). A null
 // or empty value is ignored. An existing name gets ",value" appended when join
-// is set and is left alone otherwise (the first recording wins).
+// is set and is left alone otherwise (the first recording wins). Throws
+// std::bad_alloc when memory runs out, so no property goes missing quietly.
 void xmp_record(propvec* pv, const char* prefix, const char* local, const char* value, int join);
 
 // Decodes the five XML entities and numeric character references (0x20 up to
@@ -62,7 +66,8 @@ cstr xml_decode(const uint8_t* p, int32_t n);
 
 // Phase 1: the items of every rdf:Alt, rdf:Bag and rdf:Seq container, joined
 // with commas under the name of the enclosing element. Writes one diagnostic
-// line per container to stderr when VXDBG2 is set.
+// line per container to stderr when VXDBG2 is set. Both phases throw
+// std::bad_alloc when memory runs out.
 void xmp_scan_containers(const uint8_t* pkt, int32_t n, propvec* pv);
 // Phase 2: elements holding plain text. Run after xmp_scan_containers.
 void xmp_scan_simple(const uint8_t* pkt, int32_t n, propvec* pv);

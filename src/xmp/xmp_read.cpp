@@ -25,11 +25,11 @@ const obj_entry* xmp_from_catalog(const pdf_doc& doc) {
     if (doc.root < 0 || doc.objs.empty()) return nullptr;
     const obj_entry* cat = doc_find(doc, doc.root);
     if (!cat) return nullptr;
-    dict_region r = doc_dict_span(doc, *cat);
+    dict_view r = doc_dict_span(doc, *cat);
     if (!r.text) return nullptr;
-    int32_t v = value_start_after(r.text, r.end, r.start, "Metadata");
+    pos v = r.value_past_name("Metadata");
     if (v < 0) return nullptr;
-    int32_t num = parse_ref_at(r.text, r.end, v);
+    int32_t num = ref_read(r.text, v, r.end);
     return num > 0 ? doc_find(doc, num) : nullptr;
 }
 
@@ -37,9 +37,9 @@ const obj_entry* xmp_from_catalog(const pdf_doc& doc) {
 const obj_entry* xmp_by_type(const pdf_doc& doc) {
     for (const obj_entry& e : doc.objs) {
         if (!e.has_stream || e.dict_pos < 0) continue;
-        dict_region r = doc_dict_span(doc, e);
+        dict_view r = doc_dict_span(doc, e);
         if (!r.text) continue;
-        cstr type = dict_type_name(r.text, r.end, e.dict_pos);
+        cstr type = dict_name(r, "Type");
         if (type && std::strcmp(type.get(), "Metadata") == 0) return &e;
     }
     return nullptr;
@@ -58,11 +58,11 @@ bool xmp_decode_stream(const pdf_doc& doc, const obj_entry& e, xmp_packet* out) 
     if (!e.has_stream) return false;
     const uint32_t raw_len = static_cast<uint32_t>(e.data_end - e.data_start);
     if (raw_len > XMP_MAX_STREAM) return false;
-    if (raw_len > 0 && (e.data_start < 0 || static_cast<int64_t>(e.data_start) + raw_len > doc.len)) return false;
+    if (raw_len > 0 && (e.data_start < 0 || e.data_start + raw_len > doc.len)) return false;
     const uint8_t* raw = raw_len > 0 ? doc.data + e.data_start : doc.data;
 
-    int32_t dict_end = e.stream_kw > 0 ? e.stream_kw : doc.len;
-    bool flate = e.dict_pos >= 0 && find_name(doc.data, doc.len, e.dict_pos, dict_end, "FlateDecode") >= 0;
+    pos dict_end = e.stream_kw > 0 ? e.stream_kw : doc.len;
+    bool flate = e.dict_pos >= 0 && name_find(doc.data, e.dict_pos, dict_end, "FlateDecode") >= 0;
     if (!flate) {
         out->bytes = raw;
         out->len = static_cast<int32_t>(raw_len);
@@ -95,26 +95,24 @@ bool is_std_name(const std::string& name) {
 }
 
 // {"dc:title":...,<the other seven>,<every other property in list order>}
+// A failed append empties the whole text, so no partial object is published.
 strbuf xmp_json(const propvec& pv) {
     strbuf b = strbuf_start();
-    buf_bytes(&b, "{", 1);
+    bool ok = buf_bytes(&b, "{", 1) != nullptr;
     bool first = true;
     for (const char* name : STD) {
-        if (!first) buf_bytes(&b, ",", 1);
+        if (!first) ok = ok && buf_bytes(&b, ",", 1);
         first = false;
-        json_str_append(&b, name);
-        buf_bytes(&b, ":", 1);
         const std::string* v = pv.find(name);
-        json_str_append(&b, v ? v->c_str() : "");
+        ok = ok && json_str_append(&b, name) && buf_bytes(&b, ":", 1) && json_str_append(&b, v ? v->c_str() : "");
     }
     for (const xmp_prop& p : pv.items) {
         if (is_std_name(p.name)) continue;
-        buf_bytes(&b, ",", 1);
-        json_str_append(&b, p.name.c_str());
-        buf_bytes(&b, ":", 1);
-        json_str_append(&b, p.value.c_str());
+        ok = ok && buf_bytes(&b, ",", 1) && json_str_append(&b, p.name.c_str()) && buf_bytes(&b, ":", 1) &&
+             json_str_append(&b, p.value.c_str());
     }
-    buf_bytes(&b, "}", 1);
+    ok = ok && buf_bytes(&b, "}", 1);
+    if (!ok) b.reset();
     return b;
 }
 

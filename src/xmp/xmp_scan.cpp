@@ -6,6 +6,7 @@
 #include <new>
 #include <string_view>
 
+#include "syntax/lexer.h"
 #include "xmp/xmp.h"
 
 namespace {
@@ -54,7 +55,7 @@ void enclosing_name(const uint8_t* pkt, int32_t t, char* prefix, char* local) {
     if (b <= 0) return;
     int32_t end = b + 1;
     while (end < t && !ends_name(pkt[end])) ++end;
-    if (end > b + 1) xmp_split_name(pkt, end, b + 1, prefix, local);
+    if (end > b + 1) xmp_name_split(pkt, b + 1, end, prefix, local);
 }
 
 // Records the text of every rdf:li item between t and e, comma-joined.
@@ -68,7 +69,8 @@ void record_items(const uint8_t* pkt, int32_t t, int32_t e, const char* prefix, 
         int32_t m = search(pkt, g, e, "</rdf:li>", 9);
         if (m < 0) return;
         cstr v = xml_decode(pkt + g + 1, m - g - 1);
-        if (v) xmp_record(pv, prefix, local, v.get(), 1);
+        if (!v) throw std::bad_alloc();
+        xmp_record(pv, prefix, local, v.get(), 1);
         q = m + 9;
     }
 }
@@ -144,7 +146,7 @@ int32_t simple_at(const uint8_t* pkt, int32_t n, int32_t o, propvec* pv, end_tag
     if (ne >= lim || ne == o + 1) return -1;
     char prefix[XMP_PREFIX_CAP];
     char local[XMP_LOCAL_CAP];
-    if (xmp_split_name(pkt, ne, o + 1, prefix, local) != 1) return -1;
+    if (xmp_name_split(pkt, o + 1, ne, prefix, local) != 1) return -1;
     int32_t gt = next_gt(pkt, n, ne, gt_memo);
     if (gt < 0) return -1;
     int32_t w = gt + 1;
@@ -157,12 +159,13 @@ int32_t simple_at(const uint8_t* pkt, int32_t n, int32_t o, propvec* pv, end_tag
     int32_t y = ends.find(std::string_view(tag + 2, tlen - 3), w);
     if (y < 0) return -1;
     cstr v = xml_decode(pkt + w, y - w);
-    if (v) xmp_record(pv, prefix, local, v.get(), 0);
+    if (!v) throw std::bad_alloc();
+    xmp_record(pv, prefix, local, v.get(), 0);
     return y;
 }
 
-// Appends code point v (0 .. 0x10FFFF) as UTF-8.
-void append_utf8(strbuf* b, uint32_t v) {
+// Appends code point v (0 .. 0x10FFFF) as UTF-8; null when memory runs out.
+char* append_utf8(strbuf* b, uint32_t v) {
     uint8_t u[4];
     size_t k;
     if (v < 0x80) {
@@ -184,20 +187,14 @@ void append_utf8(strbuf* b, uint32_t v) {
         u[3] = static_cast<uint8_t>(0x80 | (v & 0x3F));
         k = 4;
     }
-    buf_bytes(b, u, k);
-}
-
-int hex_digit(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+    return buf_bytes(b, u, k);
 }
 
 // A numeric character reference at p[i] ("&#"); on success appends it and
 // returns the position after its ending byte, else -1. Only tried with at
-// least ten bytes after the '&'. Values below 0x20 and above U+10FFFF stay literal.
-int32_t numeric_ref(const uint8_t* p, int32_t n, int32_t i, strbuf* b) {
+// least ten bytes after the '&'. Values below 0x20 and above U+10FFFF stay
+// literal. A failed append clears *ok.
+int32_t numeric_ref(const uint8_t* p, int32_t n, int32_t i, strbuf* b, bool* ok) {
     if (!(i + 10 < n) || p[i + 1] != '#') return -1;
     bool hex = p[i + 2] == 'x' || p[i + 2] == 'X';
     int base = hex ? 16 : 10;
@@ -206,7 +203,7 @@ int32_t numeric_ref(const uint8_t* p, int32_t n, int32_t i, strbuf* b) {
     bool too_big = false;
     int32_t digits = 0;
     for (; j < n; ++j) {
-        int d = hex ? hex_digit(p[j]) : (p[j] >= '0' && p[j] <= '9' ? p[j] - '0' : -1);
+        int d = hex ? hex_value(p[j]) : (p[j] >= '0' && p[j] <= '9' ? p[j] - '0' : -1);
         if (d < 0) break;
         ++digits;
         if (!too_big) {
@@ -215,7 +212,7 @@ int32_t numeric_ref(const uint8_t* p, int32_t n, int32_t i, strbuf* b) {
         }
     }
     if (digits == 0 || j >= n || too_big || v < 0x20) return -1;
-    append_utf8(b, v);
+    if (!append_utf8(b, v)) *ok = false;
     return j + 1;
 }
 
@@ -239,7 +236,7 @@ void propvec_free(propvec* pv) {
     pv->index.clear();
 }
 
-int xmp_split_name(const uint8_t* buf, int32_t end, int32_t start, char prefix[XMP_PREFIX_CAP],
+int xmp_name_split(const uint8_t* buf, int32_t start, int32_t end, char prefix[XMP_PREFIX_CAP],
                    char local[XMP_LOCAL_CAP]) {
     if (start < 0 || end <= start) return 0;
     const void* hit = std::memchr(buf + start, ':', static_cast<size_t>(end - start));
@@ -271,7 +268,7 @@ int xmp_split_name(const uint8_t* buf, int32_t end, int32_t start, char prefix[X
 
 void xmp_record(propvec* pv, const char* prefix, const char* local, const char* value, int join) {
     if (!value || !value[0]) return;
-    try {
+    {
         std::string name = prefix[0] ? std::string(prefix) + ":" + local : std::string(local);
         auto it = pv->index.find(name);
         if (it != pv->index.end()) {
@@ -288,19 +285,18 @@ void xmp_record(propvec* pv, const char* prefix, const char* local, const char* 
             pv->items.reserve(pv->items.empty() ? 16 : 2 * pv->items.size());
         pv->index.emplace(std::move(name), pv->count());
         pv->items.push_back(std::move(prop));  // capacity is there: cannot fail
-    } catch (const std::bad_alloc&) {
-        // Memory exhausted: the property is dropped, the list keeps its entries.
     }
 }
 
 cstr xml_decode(const uint8_t* p, int32_t n) {
     strbuf b = strbuf_start();
-    for (int32_t i = 0; i < n;) {
+    bool ok = true;
+    for (int32_t i = 0; i < n && ok;) {
         if (p[i] != '&') {
             // Copy the run up to the next '&' in one append.
             int32_t amp = search_byte(p, i, n, '&');
             int32_t stop = amp < 0 ? n : amp;
-            buf_bytes(&b, p + i, static_cast<uint64_t>(stop - i));
+            if (stop > i && !buf_bytes(&b, p + i, static_cast<uint64_t>(stop - i))) ok = false;
             i = stop;
             continue;
         }
@@ -312,18 +308,19 @@ cstr xml_decode(const uint8_t* p, int32_t n) {
             }
         }
         if (hit) {
-            buf_bytes(&b, &hit->byte, 1);
+            if (!buf_bytes(&b, &hit->byte, 1)) ok = false;
             i += hit->len;
             continue;
         }
-        int32_t next = numeric_ref(p, n, i, &b);
+        int32_t next = numeric_ref(p, n, i, &b, &ok);
         if (next >= 0) {
             i = next;
             continue;
         }
-        buf_bytes(&b, "&", 1);
+        if (!buf_bytes(&b, "&", 1)) ok = false;
         ++i;
     }
+    if (!ok) return nullptr;
     if (b.len == 0) return cstr_dup("");
     return cstr(b.release());
 }
