@@ -227,7 +227,7 @@ inline std::string direct_row_reason(const pdf_doc& doc, const obj_entry& e) {
 inline std::string copy_difference_reason(const std::string& path) {
     pdf_doc doc;
     std::string reason;
-    if (doc_load_ex(path.c_str(), &doc, 0) == 0) {
+    if (doc_load(path.c_str(), &doc, 0) == 0) {
         std::vector<std::pair<pos, pos>> spans;  // [obj_pos, endobj) of direct rows
         for (const obj_entry& e : doc.objs) {
             if (!e.in_objstm) {

@@ -315,7 +315,7 @@ TEST_F(ReadFile, FallbackPairsOfKeys) {
         b.xref_trailer("/Size 5 /Root 1 0 R");
         std::string path = put(b.bytes());
         pdf_doc doc;
-        ASSERT_EQ(doc_load_ex(path.c_str(), &doc, 0), 0) << vellix_last_error();
+        ASSERT_EQ(doc_load(path.c_str(), &doc, 0), 0) << vellix_last_error();
         const obj_entry* e = info_obj_find(doc);
         EXPECT_EQ(e != nullptr && e->num == 4, c.taken) << c.dict;
         if (!c.taken) {
@@ -351,7 +351,7 @@ TEST_F(ReadFile, InfoReadNamedDoesNotSearch) {
     std::string path = put(b.bytes());
     EXPECT_NE(read_json(path).find("scan only"), std::string::npos);
     pdf_doc doc;
-    ASSERT_EQ(doc_load_ex(path.c_str(), &doc, 0), 0);
+    ASSERT_EQ(doc_load(path.c_str(), &doc, 0), 0);
     info_fields f = info_read_named(doc);
     for (const cstr& s : f) {
         ASSERT_NE(s, nullptr);
@@ -366,7 +366,7 @@ TEST_F(ReadFile, InfoReadNamedReadsTheTrailerInfo) {
     b.xref_trailer("/Size 5 /Root 1 0 R /Info 4 0 R");
     std::string path = put(b.bytes());
     pdf_doc doc;
-    ASSERT_EQ(doc_load_ex(path.c_str(), &doc, 0), 0);
+    ASSERT_EQ(doc_load(path.c_str(), &doc, 0), 0);
     info_fields f = info_read_named(doc);
     std::vector<std::string> got;
     for (const cstr& s : f) got.emplace_back(s.get());

@@ -29,7 +29,7 @@ struct Loaded {
     pdf_doc doc;
     int rc;
     explicit Loaded(const std::string& path, int allow_encrypted = 0) {
-        rc = doc_load_ex(path.c_str(), &doc, allow_encrypted);
+        rc = doc_load(path.c_str(), &doc, allow_encrypted);
     }
 };
 
@@ -122,7 +122,7 @@ TEST(Loader, Failures) {
 TEST(Loader, NullPath) {
     clear_error();
     pdf_doc d;
-    EXPECT_EQ(doc_load_ex(nullptr, &d, 0), -1);
+    EXPECT_EQ(doc_load(nullptr, &d, 0), -1);
     EXPECT_STREQ(g_err, "NULL path argument");
     d = pdf_doc{};
 }
@@ -209,7 +209,7 @@ int load_with_room(const std::string& path, size_t rows, uint64_t room) {
         rlimit lim{vm_kb * 1024 + room, vm_kb * 1024 + room};
         if (vm_kb == 0 || setrlimit(RLIMIT_AS, &lim) != 0) _exit(3);
         pdf_doc d;
-        int rc = doc_load_ex(path.c_str(), &d, 0);
+        int rc = doc_load(path.c_str(), &d, 0);
         if (rc == 0) _exit(d.objs.size() == rows ? 0 : 2);
         if (std::strncmp(g_err, "read error on ", 14) == 0) _exit(4);
         _exit(std::strcmp(g_err, "out of memory") == 0 ? 1 : 2);
@@ -522,13 +522,13 @@ TEST(Loader, DictSpan) {
 TEST(Loader, ReloadDiscardsPreviousContents) {
     TempDir dir;
     pdf_doc d;
-    ASSERT_EQ(doc_load_ex(put(dir, minimal_pdf(2), "a.pdf").c_str(), &d, 0), 0);
-    ASSERT_EQ(doc_load_ex(put(dir, minimal_pdf(5), "b.pdf").c_str(), &d, 0), 0);
+    ASSERT_EQ(doc_load(put(dir, minimal_pdf(2), "a.pdf").c_str(), &d, 0), 0);
+    ASSERT_EQ(doc_load(put(dir, minimal_pdf(5), "b.pdf").c_str(), &d, 0), 0);
     EXPECT_EQ(d.pages.size(), 5u);
     const size_t rows = d.objs.size();
     // A failed load leaves nothing of the document before it: only the new
     // file's bytes, no rows, pages or index entries.
-    EXPECT_EQ(doc_load_ex(put(dir, "x", "c.pdf").c_str(), &d, 0), -1);
+    EXPECT_EQ(doc_load(put(dir, "x", "c.pdf").c_str(), &d, 0), -1);
     EXPECT_GT(rows, 0u);
     EXPECT_NE(d.data, nullptr);
     EXPECT_EQ(d.len, 1);
@@ -539,8 +539,8 @@ TEST(Loader, ReloadDiscardsPreviousContents) {
     EXPECT_EQ(d.trailer_root, -1);
     EXPECT_EQ(d.max_obj, 0);
     // And a load that fails before reading anything leaves an empty record.
-    ASSERT_EQ(doc_load_ex(put(dir, minimal_pdf(3), "d.pdf").c_str(), &d, 0), 0);
-    EXPECT_EQ(doc_load_ex(dir.file("missing.pdf").c_str(), &d, 0), -1);
+    ASSERT_EQ(doc_load(put(dir, minimal_pdf(3), "d.pdf").c_str(), &d, 0), 0);
+    EXPECT_EQ(doc_load(dir.file("missing.pdf").c_str(), &d, 0), -1);
     EXPECT_EQ(d.data, nullptr);
     EXPECT_TRUE(d.objs.empty());
     EXPECT_EQ(doc_find(d, 1), nullptr);
@@ -631,7 +631,7 @@ TEST(Loader, CorpusSweep) {
         for (int allow : {0, 1}) {
             clear_error();
             pdf_doc d;
-            int rc = doc_load_ex(path.c_str(), &d, allow);
+            int rc = doc_load(path.c_str(), &d, allow);
             if (rc == 0) {
                 ++loaded;
                 EXPECT_STREQ(g_err, "") << path;

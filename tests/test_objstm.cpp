@@ -72,7 +72,7 @@ struct loaded {
     loaded(const TempDir& dir, const std::string& bytes) {
         std::string path = dir.file("t.pdf");
         write_file(path, bytes);
-        rc = doc_load_ex(path.c_str(), &doc, 0);
+        rc = doc_load(path.c_str(), &doc, 0);
     }
     std::string text(int num) const {
         const obj_entry* e = doc_find(doc, num);
@@ -322,7 +322,7 @@ TEST(ObjStm, StreamInflatingToOneGiBKeepsPeakMemorySmall) {
         clear << "5";
     }
     pdf_doc doc;
-    ASSERT_EQ(doc_load_ex(path.c_str(), &doc, 0), 0);
+    ASSERT_EQ(doc_load(path.c_str(), &doc, 0), 0);
     const uint64_t peak = proc_status_kb("VmHWM:");
     // The capacities tried for this stream end near 512 MiB, below its 1 GiB:
     // it contributes no rows, and nothing of it stays in the arena.
@@ -422,8 +422,8 @@ TEST(ObjStm, FilesWithObjectStreamsFromQpdfLoadLikeTheirOriginals) {
         ASSERT_NE(bytes.find("/ObjStm"), std::string::npos) << "fixture " << i;
 
         pdf_doc a, b;
-        ASSERT_EQ(doc_load_ex(orig.c_str(), &a, 0), 0);
-        ASSERT_EQ(doc_load_ex(gen.c_str(), &b, 0), 0);
+        ASSERT_EQ(doc_load(orig.c_str(), &a, 0), 0);
+        ASSERT_EQ(doc_load(gen.c_str(), &b, 0), 0);
         int compressed = 0;
         for (const obj_entry& e : b.objs) compressed += e.in_objstm;
         EXPECT_GT(compressed, 0) << "fixture " << i;

@@ -19,7 +19,7 @@ namespace {
 struct Loaded {
     pdf_doc doc;
     int rc;
-    explicit Loaded(const std::string& path) { rc = doc_load_ex(path.c_str(), &doc, 0); }
+    explicit Loaded(const std::string& path) { rc = doc_load(path.c_str(), &doc, 0); }
 };
 
 std::vector<int32_t> page_nums(const std::vector<page_entry>& pages) {

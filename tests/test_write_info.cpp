@@ -275,7 +275,7 @@ TEST(WriteInfo, MessagesAndResults) {
     EXPECT_FALSE(std::filesystem::exists(out));  // no failed call wrote anything
 
     pdf_doc doc;
-    ASSERT_EQ(doc_load_ex(in.c_str(), &doc, 0), 0);
+    ASSERT_EQ(doc_load(in.c_str(), &doc, 0), 0);
     EXPECT_EQ(doc_write(doc, nullptr, write_request{}), 0);
     EXPECT_STREQ(vellix_last_error(), "NULL output path");
 
@@ -368,7 +368,7 @@ TEST(InfoBuild, CallerValuesCarriedValuesAndDates) {
         b.xref_trailer(*r.info ? "/Root 1 0 R /Info 3 0 R" : "/Root 1 0 R");
         std::string in = b.write(dir.path() / "in.pdf");
         pdf_doc doc;
-        ASSERT_EQ(doc_load_ex(in.c_str(), &doc, 0), 0);
+        ASSERT_EQ(doc_load(in.c_str(), &doc, 0), 0);
         info_values v;
         v.given[FIELD_TITLE] = r.title;
         v.given[FIELD_KEYWORDS] = r.keywords;
@@ -421,7 +421,7 @@ TEST(Writers, SampleCopiesPassExternalChecks) {
         // Only inputs that qpdf itself accepts and vellix loads.
         if (run_command("timeout 60 qpdf --check '" + in + "' >/dev/null", &log) != 0) continue;
         pdf_doc src;
-        int loaded = doc_load_ex(in.c_str(), &src, 0);
+        int loaded = doc_load(in.c_str(), &src, 0);
         size_t pages = src.pages.size();
         int pages_ok = src.pages_ok;
         bool has_catalog = loaded == 0 && doc_find(src, src.root) != nullptr;
@@ -437,7 +437,7 @@ TEST(Writers, SampleCopiesPassExternalChecks) {
             run_command("timeout 60 qpdf --show-npages '" + out + "'", &log);
             EXPECT_EQ(log, npages);
             pdf_doc copy;
-            ASSERT_EQ(doc_load_ex(out.c_str(), &copy, 0), 0);
+            ASSERT_EQ(doc_load(out.c_str(), &copy, 0), 0);
             EXPECT_EQ(copy.pages_ok, pages_ok);
             EXPECT_EQ(copy.pages.size(), pages);
             if (pdfinfo_reads && w.title) {

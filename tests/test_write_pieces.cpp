@@ -71,7 +71,7 @@ TEST(WritePieces, EveryObjectAsThePlanSays) {
     std::string input = fixture();
     write_file(path, input);
     pdf_doc doc;
-    ASSERT_EQ(doc_load_ex(path.c_str(), &doc, 0), 0);
+    ASSERT_EQ(doc_load(path.c_str(), &doc, 0), 0);
     ASSERT_GT(doc.objs.size(), 9u);
 
     const std::string info = "<< /Title (New) >>";

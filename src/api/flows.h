@@ -57,7 +57,7 @@ const char* report_flow(result_slot& slot, const char* fail_msg, int allow_encry
         const char* path_list[] = {paths...};
         std::array<pdf_doc, sizeof...(Paths)> docs;
         for (size_t i = 0; i < docs.size(); ++i)
-            if (doc_load_ex(path_list[i], &docs[i], allow_encrypted) != 0) return nullptr;
+            if (doc_load(path_list[i], &docs[i], allow_encrypted) != 0) return nullptr;
         strbuf b = strbuf_start();
         if (!flow_detail::build_from(build, docs, b, std::index_sequence_for<Paths...>{})) return nullptr;
         return slot_publish(slot, b, fail_msg);
@@ -78,7 +78,7 @@ int write_flow(const char* in_path, const char* out_path, std::initializer_list<
         write_request req;
         if (!check(&req)) return 0;
         pdf_doc doc;
-        if (doc_load_ex(in_path, &doc, 0) != 0) return 0;
+        if (doc_load(in_path, &doc, 0) != 0) return 0;
         return doc_write(doc, out_path, req);
     });
 }
@@ -91,7 +91,7 @@ void pdf_dir_each_loaded(const pdf_dir& d, Each&& each) {
     for (const std::string& name : d.names) {
         pdf_doc doc;
         std::string path = dir_join(d.path, name);
-        if (doc_load_ex(path.c_str(), &doc, 0) != 0) continue;
+        if (doc_load(path.c_str(), &doc, 0) != 0) continue;
         each(name, static_cast<const pdf_doc&>(doc));
     }
 }

@@ -11,8 +11,6 @@
 #include "core/date.h"
 #include "syntax/lexer.h"
 #include "info/info.h"
-#include "report/report_common.h"
-#include "vellix.h"
 
 const char* const INFO_KEYS[INFO_FIELD_COUNT] = {"Title",    "Author",   "Subject",      "Keywords",
                                                  "Creator",  "Producer", "CreationDate", "ModDate"};

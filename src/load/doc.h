@@ -63,7 +63,7 @@ struct pdf_doc {
 
 // 0 on success; -1 with a message in g_err. Previous contents of doc are
 // discarded first. A memory failure in any step fails with "out of memory".
-int doc_load_ex(const char* path, pdf_doc* doc, int allow_encrypted);
+int doc_load(const char* path, pdf_doc* doc, int allow_encrypted);
 
 // First row with this object number, or null.
 const obj_entry* doc_find(const pdf_doc& doc, int32_t num);

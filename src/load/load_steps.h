@@ -1,5 +1,5 @@
 // The loader's internal steps, each in its own source file. A step that runs
-// out of memory throws std::bad_alloc; doc_load_ex turns that into
+// out of memory throws std::bad_alloc; doc_load turns that into
 // "out of memory".
 #pragma once
 

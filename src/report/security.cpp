@@ -6,7 +6,6 @@
 #include "syntax/codecs.h"
 #include "report/report_common.h"
 #include "report/reports.h"
-#include "vellix.h"
 
 namespace {
 

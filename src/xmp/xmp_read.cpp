@@ -8,7 +8,6 @@
 #include "syntax/inflate.h"
 #include "syntax/lexer.h"
 #include "xmp/xmp.h"
-#include "vellix.h"
 
 namespace {
 
