@@ -317,7 +317,7 @@ TEST(InfoCollect, CarriedBytesPerValueKind) {
     for (const row& r : rows) {
         const uint8_t* t = reinterpret_cast<const uint8_t*>(r.dict);
         info_pairs pairs;
-        info_collect(t, static_cast<int32_t>(std::strlen(r.dict)), 0, &pairs);
+        info_collect(t, 0, static_cast<pos>(std::strlen(r.dict)), &pairs);
         const info_pair& p = pairs[r.field];
         if (!r.carried) {
             EXPECT_EQ(p.present, 0) << r.dict;

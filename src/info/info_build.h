@@ -18,15 +18,9 @@ struct info_pair {
 };
 using info_pairs = std::array<info_pair, INFO_FIELD_COUNT>;
 
-// End (exclusive) of the value that starts at pos in text[.., end), or -1 when
-// no rule measures it: strings, names (with '#'), arrays and dictionaries
-// (strings inside honoured), numbers (optionally signed), indirect references
-// carried whole, and keywords.
-int32_t info_value_end(const uint8_t* text, int32_t end, int32_t pos);
-
 // Fills the eight pairs, in the order of INFO_KEYS, from the dictionary
 // region text[start, end).
-void info_collect(const uint8_t* text, int32_t end, int32_t start, info_pairs* pairs);
+void info_collect(const uint8_t* text, pos start, pos end, info_pairs* pairs);
 
 // The pairs of the Info object named by doc.info (all absent when there is
 // none or it has no dictionary).

@@ -320,3 +320,98 @@ pos obj_value_start(const uint8_t* t, pos p, pos end) {
     p = obj_numbers_end(t, p, end);
     return kw_is(t, p, end, "obj") ? ws_skip(t, p + 3, end) : p;
 }
+
+namespace {
+
+bool dict_closes(const uint8_t* t, pos i, pos end) { return i + 1 < end && t[i] == '>' && t[i + 1] == '>'; }
+
+// Skips a string starting at i (literal or hexadecimal); returns the position
+// after it, i itself when no string starts there, or -1 when it is unterminated.
+pos string_skip(const uint8_t* t, pos i, pos end) {
+    if (t[i] == '(') return literal_end(t, i, end);
+    if (t[i] == '<' && !dict_opens(t, i, end)) return hex_end(t, i, end);
+    return i;
+}
+
+pos dict_value_end(const uint8_t* t, pos p, pos end) {
+    int depth = 1;
+    pos i = p + 2;
+    while (i < end) {
+        if (dict_opens(t, i, end)) {
+            ++depth;
+            i += 2;
+        } else if (dict_closes(t, i, end)) {
+            i += 2;
+            if (--depth == 0) return i;
+        } else {
+            pos after = string_skip(t, i, end);
+            if (after < 0) return -1;
+            i = after > i ? after : i + 1;
+        }
+    }
+    return -1;
+}
+
+pos array_value_end(const uint8_t* t, pos p, pos end) {
+    int depth = 1;
+    pos i = p + 1;
+    while (i < end) {
+        if (t[i] == '[') {
+            ++depth;
+            ++i;
+        } else if (t[i] == ']') {
+            ++i;
+            if (--depth == 0) return i;
+        } else if (dict_opens(t, i, end)) {
+            i += 2;
+        } else {
+            pos after = string_skip(t, i, end);
+            if (after < 0) return -1;
+            i = after > i ? after : i + 1;
+        }
+    }
+    return -1;
+}
+
+// A number, or a whole indirect reference "12 0 R" when one starts here.
+pos number_value_end(const uint8_t* t, pos p, pos end) {
+    pos i = p;
+    if (t[i] == '+' || t[i] == '-') ++i;
+    pos run = i;
+    bool integer = true;
+    while (i < end && (is_digit(t[i]) || t[i] == '.')) {
+        if (t[i] == '.') integer = false;
+        ++i;
+    }
+    if (i == run) return -1;  // a lone sign
+    if (!integer || run != p || ref_read(t, p, end) <= 0) return i;
+    // ref_read accepted "N [G] R": take the same bytes.
+    pos j = ws_skip(t, i, end);
+    if (j < end && is_digit(t[j])) {
+        while (j < end && is_digit(t[j])) ++j;
+        j = ws_skip(t, j, end);
+    }
+    return j < end && t[j] == 'R' ? j + 1 : i;
+}
+
+}  // namespace
+
+pos value_end(const uint8_t* t, pos p, pos end) {
+    if (p < 0 || p >= end) return -1;
+    uint8_t c = t[p];
+    if (dict_opens(t, p, end)) return dict_value_end(t, p, end);
+    if (c == '<') return hex_end(t, p, end);
+    if (c == '(') return literal_end(t, p, end);
+    if (c == '/') {
+        pos i = name_run_end(t, p + 1, end);
+        return i > p + 1 ? i : -1;
+    }
+    if (c == '[') return array_value_end(t, p, end);
+    if (is_digit(c) || c == '.' || c == '+' || c == '-') return number_value_end(t, p, end);
+    if (is_alpha(c)) {
+        pos i = p;
+        while (i < end && is_alpha(t[i])) ++i;
+        return i;
+    }
+    return -1;
+}

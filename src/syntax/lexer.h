@@ -133,3 +133,11 @@ pos obj_numbers_end(const uint8_t* t, pos p, pos end);
 // The start of an object's value: obj_numbers_end, then the keyword "obj"
 // and white space when "obj" stands there.
 pos obj_value_start(const uint8_t* t, pos p, pos end);
+
+// --- Values ----------------------------------------------------------------
+
+// End (exclusive) of the value that starts at p of text[.., end), or -1 when
+// no rule measures it: strings, names (with '#'), arrays and dictionaries
+// (strings inside honoured), numbers (optionally signed), indirect references
+// carried whole, and keywords.
+pos value_end(const uint8_t* t, pos p, pos end);
