@@ -239,9 +239,9 @@ long long timed_ms(const std::string& path, std::string& out) {
     return ms;
 }
 
-// Under AddressSanitizer every decoded title's 1 MiB block costs fresh
-// pages, so the sanitizer build runs shallower outlines and checks no time
-// (a recursive walk would still exhaust the stack at that depth).
+// Under AddressSanitizer every allocation costs far more, so the sanitizer
+// build runs shallower outlines and checks no time (a recursive walk would
+// still exhaust the stack at that depth).
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool SANITIZED = true;
 constexpr int DEEP = 20000;

@@ -216,8 +216,8 @@ TEST(Images, DocumentWithoutImagesAndFailures) {
 // 10,000 pages and 10,000 images: page i uses images i and i+1 (the last
 // page wraps to image 0), so image j first appears on page j (image 0 on
 // page 1).
-// Under AddressSanitizer each decoded name's 1 MiB block costs fresh pages:
-// the sanitizer build runs a tenth of the size and checks no time.
+// Under AddressSanitizer every allocation costs far more: the sanitizer
+// build runs a tenth of the size and checks no time.
 TEST(Images, TenThousandPagesAndImagesInWellUnderASecond) {
 #if defined(__SANITIZE_ADDRESS__)
     const int n = 1000;

@@ -1,6 +1,7 @@
 #include "syntax/codecs.h"
 
 #include <cstdio>
+#include <new>
 
 #include "syntax/lexer.h"
 
@@ -11,10 +12,15 @@ bool is_octal(uint8_t c) { return c >= '0' && c <= '7'; }
 void put_byte(strbuf* b, uint8_t c) { buf_bytes(b, &c, 1); }
 
 // A decoder's result: its buffer when something was stored, else a fresh "".
+// A buffer that failed (memory exhausted) throws rather than give a shorter
+// value; every export runs inside export_guard.
 cstr finish(strbuf& b) {
+    if (b.failed) throw std::bad_alloc();
     if (b.data && b.len > 0) return cstr(b.release());
     b.reset();
-    return cstr_dup("");
+    cstr empty = cstr_dup("");
+    if (!empty) throw std::bad_alloc();
+    return empty;
 }
 
 // Byte for the escape "\c" (c not an octal digit or end of line).

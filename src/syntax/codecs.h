@@ -1,5 +1,6 @@
 // PDF literal strings, hexadecimal strings and names: decoding to bytes and
 // encoding bytes as a literal string. No character-set conversion.
+// Every decoder throws std::bad_alloc when memory runs out.
 #pragma once
 
 #include <cstdint>

@@ -19,6 +19,7 @@ namespace {
 
 constexpr pos VALUE_COPY_MAX = 268435455;  // longest plain object value copied
 constexpr uint64_t XREF_ROW = 20;
+constexpr long long XREF_OFFSET_LIMIT = 10000000000LL;  // ten digits
 constexpr char HEADER[] = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
 constexpr char FREE_ROW[] = "0000000000 65535 f \n";
 constexpr uint64_t BORROW_MIN = 16384;  // shorter runs of the document's bytes are copied
@@ -329,6 +330,13 @@ int doc_emit_pieces(const pdf_doc& doc, const write_plan& plan, out_pieces* resu
         while (s > 1 && offs[s - 1] < 0) --s;
         offs.resize(s);
         gens.resize(s);
+    }
+    // A table row holds ten digits: objects from 10^10 bytes on (about
+    // 9.3 GiB) cannot be listed, and a shortened offset would point elsewhere.
+    if (!offs.empty() && *std::max_element(offs.begin(), offs.end()) >= XREF_OFFSET_LIMIT) {
+        out.fail();
+        set_error("output too large for a cross-reference table");
+        return 0;
     }
     long long xref_at = static_cast<long long>(out.pos());
     emit_xref(out, offs, gens);
