@@ -4,23 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <sys/mman.h>
-
 #include "core/frame.h"
+#include "core/huge_pages.h"
 #include "load/load_steps.h"
 
 namespace {
-
-// A large buffer that the read fills from end to end: huge pages save most of
-// the page faults (and their cost per 4 KiB page). Only advice; a failure is
-// harmless.
-void advise_huge_pages(uint8_t* p, uint64_t n) {
-    constexpr uintptr_t HUGE = uintptr_t(1) << 21;
-    if (n < 4 * HUGE) return;
-    uintptr_t lo = (reinterpret_cast<uintptr_t>(p) + HUGE - 1) & ~(HUGE - 1);
-    uintptr_t hi = (reinterpret_cast<uintptr_t>(p) + n) & ~(HUGE - 1);
-    if (hi > lo) madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);
-}
 
 struct file_closer {
     void operator()(FILE* f) const noexcept { std::fclose(f); }

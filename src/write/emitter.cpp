@@ -1,7 +1,6 @@
 // The emitter: a whole output file under a write plan, as pieces.
 #include "write/emitter.h"
 
-#include <sys/mman.h>
 #include <sys/uio.h>
 
 #include <algorithm>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "core/frame.h"
+#include "core/huge_pages.h"
 #include "syntax/lexer.h"
 #include "write/atomic_file.h"
 
@@ -23,16 +23,6 @@ constexpr long long XREF_OFFSET_LIMIT = 10000000000LL;  // ten digits
 constexpr char HEADER[] = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
 constexpr char FREE_ROW[] = "0000000000 65535 f \n";
 constexpr uint64_t BORROW_MIN = 16384;  // shorter runs of the document's bytes are copied
-
-// A large output buffer is touched once from end to end: huge pages save
-// most of the page faults of filling it. Only advice; failure is harmless.
-void advise_huge(char* p, uint64_t n) {
-    constexpr uintptr_t HUGE = uintptr_t(1) << 21;
-    if (n < 4 * HUGE) return;
-    uintptr_t lo = (reinterpret_cast<uintptr_t>(p) + HUGE - 1) & ~(HUGE - 1);
-    uintptr_t hi = (reinterpret_cast<uintptr_t>(p) + n) & ~(HUGE - 1);
-    if (hi > lo) madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);
-}
 
 // Appends to the output and remembers whether every append succeeded; after a
 // failure the buffer is emptied so that no partial file can be written.
@@ -102,7 +92,7 @@ struct emitter {
         if (!grown) return;  // buf_bytes will try its own growth later
         b->data = grown;
         b->cap = total + 1;
-        advise_huge(grown, b->cap);
+        advise_huge_pages(grown, b->cap);
     }
     void fail() {
         ok = false;
