@@ -13,6 +13,11 @@ dict_view doc_dict_span(const pdf_doc& doc, const obj_entry& e) {
     return {doc.data, e.dict_pos, end};
 }
 
+dict_view doc_catalog_dict(const pdf_doc& doc) {
+    const obj_entry* cat = doc.root >= 0 ? doc_find(doc, doc.root) : nullptr;
+    return cat ? doc_dict_span(doc, *cat) : dict_view{};
+}
+
 obj_body doc_obj_body(const pdf_doc& doc, const obj_entry& e) {
     if (e.obj_pos < 0) return {};
     return {obj_value_start(doc.data, e.obj_pos, doc.len), e.endobj_pos > 0 ? e.endobj_pos : doc.len};

@@ -73,6 +73,10 @@ const obj_entry* doc_find(const pdf_doc& doc, int32_t num);
 // when the row has no dictionary (a file-body row whose dict_pos is negative).
 dict_view doc_dict_span(const pdf_doc& doc, const obj_entry& e);
 
+// The dictionary span of the catalog row (doc.root); text is null when the
+// document has no catalog in its table or the row has no dictionary.
+dict_view doc_catalog_dict(const pdf_doc& doc);
+
 // The value of a file-body row: the bytes after "N G obj" and white space,
 // up to "endobj" (or the file end). Empty (start >= end) when the row has no
 // header position.

@@ -155,10 +155,7 @@ void outline_walk(outline_ctx& cx, const obj_entry* item, int32_t& top_flag) {
 
 // First item of the outline: catalog /Outlines, then its /First.
 const obj_entry* outline_first_item(const pdf_doc& doc) {
-    if (doc.root < 0) return nullptr;
-    const obj_entry* cat = doc_find(doc, doc.root);
-    if (!cat) return nullptr;
-    dict_view cr = doc_dict_span(doc, *cat);
+    dict_view cr = doc_catalog_dict(doc);
     if (!cr.text) return nullptr;
     int32_t on = cr.ref("Outlines");
     const obj_entry* outlines = on > 0 ? doc_find(doc, on) : nullptr;

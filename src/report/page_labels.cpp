@@ -167,10 +167,7 @@ bool label_array_by_ref(const pdf_doc& doc, int32_t num, label_array& out) {
 }
 
 bool label_array_find(const pdf_doc& doc, label_array& out) {
-    if (doc.root < 0) return false;
-    const obj_entry* cat = doc_find(doc, doc.root);
-    if (!cat) return false;
-    dict_view r = doc_dict_span(doc, *cat);
+    dict_view r = doc_catalog_dict(doc);
     if (!r.text) return false;
     pos v = r.value("PageLabels");
     if (v < 0) return false;

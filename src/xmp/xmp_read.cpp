@@ -21,10 +21,7 @@ constexpr uint64_t MEASURE_ABOVE = 8u << 20;       // larger bounds are measured
 
 // The metadata stream named by the catalog's /Metadata entry, or null.
 const obj_entry* xmp_from_catalog(const pdf_doc& doc) {
-    if (doc.root < 0 || doc.objs.empty()) return nullptr;
-    const obj_entry* cat = doc_find(doc, doc.root);
-    if (!cat) return nullptr;
-    dict_view r = doc_dict_span(doc, *cat);
+    dict_view r = doc_catalog_dict(doc);
     if (!r.text) return nullptr;
     pos v = r.value_past_name("Metadata");
     if (v < 0) return nullptr;
