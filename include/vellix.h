@@ -22,6 +22,27 @@
 extern "C" {
 #endif
 
+/* Options: a per-thread word that turns on conforming behaviour. 0, the
+ * default of every new thread, gives the byte-exact texts and files.
+ *   VELLIX_UNICODE  text strings of the file (Info values, bookmark titles,
+ *                   page-label prefixes, font names, XMP values) come out as
+ *                   UTF-8, decoded as the PDF standard defines text strings;
+ *                   every JSON text is valid UTF-8. Writers take UTF-8 values
+ *                   and store non-ASCII ones as UTF-16 with a byte-order mark.
+ *   VELLIX_RESOLVE  structures are read as the PDF standard defines them:
+ *                   indirect values, page-label number trees, bookmark
+ *                   actions and named destinations, font descriptors,
+ *                   inherited resources, abbreviated XMP, key lengths in bits.
+ * Bits 0x04 to 0x20 are reserved for further options. */
+#define VELLIX_UNICODE 0x01u
+#define VELLIX_RESOLVE 0x02u
+/* Sets this thread's options and returns the previous set. Unknown bits: nothing
+ * changes, the result is (unsigned)-1 and the message is "unknown option bits 0x%x"
+ * (the unknown bits alone). vellix_init does not change options. */
+VELLIX_API unsigned vellix_set_options(unsigned options);
+/* This thread's options. */
+VELLIX_API unsigned vellix_get_options(void);
+
 /* Empties the last-error message; always returns 1. Optional. */
 VELLIX_API int vellix_init(void);
 /* Empties the last-error message; earlier result texts stay valid. */
