@@ -149,6 +149,12 @@ TEST(Strbuf, JsonStrings) {
     for (const Case& c : cases) EXPECT_EQ(json(c.in), c.out) << c.in;
 }
 
+TEST(Strbuf, JsonStringOfCountedBytesKeepsZeros) {
+    strbuf b;
+    json_str_append_n(&b, "a\0b\"", 4);
+    EXPECT_EQ(contents(b), "\"a\\u0000b\\\"\"");
+}
+
 TEST(Strbuf, JsonStringAppendsAndReturnsStorage) {
     strbuf b = strbuf_start();
     buf_str(&b, "{\"title\":");

@@ -93,11 +93,14 @@ char* buf_int(strbuf* b, long long v) {
     return buf_bytes(b, tmp, static_cast<uint64_t>(n));
 }
 
-char* json_str_append(strbuf* b, const char* s) {
+char* json_str_append(strbuf* b, const char* s) { return json_str_append_n(b, s, std::strlen(s)); }
+
+char* json_str_append_n(strbuf* b, const char* s, uint64_t n) {
     buf_bytes(b, "\"", 1);
     const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+    const unsigned char* end = p + n;
     const unsigned char* run = p;  // start of bytes copied unchanged
-    for (; *p; ++p) {
+    for (; p < end; ++p) {
         unsigned char c = *p;
         const char* esc = nullptr;
         switch (c) {
@@ -116,8 +119,8 @@ char* json_str_append(strbuf* b, const char* s) {
             buf_bytes(b, esc, 2);
         } else {
             char tmp[8];
-            int n = std::snprintf(tmp, sizeof tmp, "\\u%04x", c);
-            buf_bytes(b, tmp, static_cast<uint64_t>(n));
+            int k = std::snprintf(tmp, sizeof tmp, "\\u%04x", c);
+            buf_bytes(b, tmp, static_cast<uint64_t>(k));
         }
         run = p + 1;
     }

@@ -64,3 +64,5 @@ char* buf_str(strbuf* b, const char* s);
 char* buf_int(strbuf* b, long long v);
 // Appends the JSON string literal for s, quotes included. s must not be null.
 char* json_str_append(strbuf* b, const char* s);
+// The same for the n bytes at s, zero bytes included (written as \u0000).
+char* json_str_append_n(strbuf* b, const char* s, uint64_t n);
