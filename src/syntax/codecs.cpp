@@ -39,7 +39,13 @@ uint8_t escaped_byte(uint8_t c) {
 
 cstr literal_decode(const uint8_t* text, pos p, pos end) {
     strbuf b = strbuf_start();
-    if (p < 0 || p >= end || text[p] != '(') return nullptr;
+    if (!literal_decode_to(text, p, end, &b)) return nullptr;
+    return finish(b);
+}
+
+bool literal_decode_to(const uint8_t* text, pos p, pos end, strbuf* out) {
+    strbuf& b = *out;
+    if (p < 0 || p >= end || text[p] != '(') return false;
     pos i = p + 1;
     int depth = 1;
     pos run = i;  // start of bytes copied unchanged
@@ -83,12 +89,19 @@ cstr literal_decode(const uint8_t* text, pos p, pos end) {
         }
     }
     if (i >= end) flush(end);
-    return finish(b);
+    if (b.failed) throw std::bad_alloc();
+    return true;
 }
 
 cstr hex_decode(const uint8_t* text, pos p, pos end) {
     strbuf b = strbuf_start();
-    if (p < 0 || p >= end || text[p] != '<') return nullptr;
+    if (!hex_decode_to(text, p, end, &b)) return nullptr;
+    return finish(b);
+}
+
+bool hex_decode_to(const uint8_t* text, pos p, pos end, strbuf* out) {
+    strbuf& b = *out;
+    if (p < 0 || p >= end || text[p] != '<') return false;
     int hi = -1;  // pending high half
     for (pos i = p + 1; i < end && text[i] != '>'; ++i) {
         int v = hex_value(text[i]);
@@ -101,7 +114,8 @@ cstr hex_decode(const uint8_t* text, pos p, pos end) {
         }
     }
     if (hi >= 0) put_byte(&b, static_cast<uint8_t>(hi << 4));
-    return finish(b);
+    if (b.failed) throw std::bad_alloc();
+    return true;
 }
 
 cstr name_decode(const uint8_t* text, pos p, pos end) {

@@ -16,6 +16,11 @@ cstr literal_decode(const uint8_t* text, pos p, pos end);
 // Decoded bytes of the hexadecimal string whose "<" is at p (non-hex bytes
 // skipped, an odd last digit padded with 0); null when absent.
 cstr hex_decode(const uint8_t* text, pos p, pos end);
+// The decoders above, appending the decoded bytes (zero bytes kept) to out;
+// false when no string of that kind starts at p.
+bool literal_decode_to(const uint8_t* text, pos p, pos end, strbuf* out);
+bool hex_decode_to(const uint8_t* text, pos p, pos end, strbuf* out);
+
 // Decoded name starting at p (the byte after the solidus): "#" and two hex
 // digits give one byte, it ends at any other non-name byte. Never null
 // except on allocation failure.
