@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Makes samples/sample.pdf with Ghostscript's pdfwrite device: three pages,
-# an Info dictionary and the XMP packet that pdfwrite derives from it, two
-# embedded font subsets and one font that is not embedded, a 16x16 RGB image,
-# a nested bookmark tree and page labels written as an array of
-# [start << label dictionary >>] pairs.
+# an Info dictionary with a title stored as UTF-16 and the XMP packet that
+# pdfwrite derives from it, two embedded font subsets and one font that is
+# not embedded, a 16x16 RGB image, a nested bookmark tree (one bookmark
+# reaches its page through a named destination) and page labels in the
+# number-tree form.
 # Usage: samples/make-sample.sh [OUTPUT]      (default: samples/sample.pdf)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,7 +22,8 @@ ps=$(mktemp --suffix=.ps)
 trap 'rm -f "$ps"' EXIT
 cat >"$ps" <<'PS'
 %!PS
-[ /Title (Quarterly field report)
+% The title "Quarterly field report — Zürich" as UTF-16BE with its byte-order mark.
+[ /Title <FEFF0051007500610072007400650072006C00790020006600690065006C00640020007200650070006F00720074002020140020005A00FC0072006900630068>
   /Author (Ada Marsh)
   /Subject (Sample document for the vellix tool)
   /Keywords (metadata, sample, report)
@@ -57,13 +59,15 @@ showpage
 72 720 moveto (Appendix: raw readings) show
 showpage
 
-% Bookmarks: Overview (page 1) with one child, then Appendix.
+% Bookmarks: Overview (page 1) with one child, then Appendix, which goes
+% through the named destination "appendix".
+[ /Dest /appendix /Page 3 /View [/XYZ null null null] /DEST pdfmark
 [ /Title (Overview) /Page 1 /View [/XYZ null null null] /Count 1 /OUT pdfmark
 [ /Title (Findings) /Page 2 /View [/XYZ null null null] /OUT pdfmark
-[ /Title (Appendix) /Page 3 /View [/XYZ null null null] /OUT pdfmark
+[ /Title (Appendix) /Dest /appendix /OUT pdfmark
 
 % Page labels: i for the first page, then 1, 2 with the prefix "p-".
-[ {Catalog} << /PageLabels [ [0 << /S /r >>] [1 << /S /D /P (p-) >>] ] >> /PUT pdfmark
+[ {Catalog} << /PageLabels << /Nums [ 0 << /S /r >> 1 << /S /D /P (p-) >> ] >> >> /PUT pdfmark
 PS
 
 # Courier stays unembedded so the font report shows both cases; images stay

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli_args.h"
+#include "commands.h"
 #include "core/json_flat.h"
 #include "flat_json.h"
 #include "pretty.h"
@@ -364,6 +365,20 @@ run_result run_tool(const std::vector<std::string>& args, const std::string& inp
 
 const std::string SAMPLE = VELLIX_SOURCE_DIR "/samples/sample.pdf";
 
+// The tool runs the library with its own options unless --exact is given;
+// the library calls these tests compare with run on this thread with the
+// same options.
+const bool tool_options_in_effect = (vellix_set_options(TOOL_OPTIONS), true);
+
+// Runs f with this thread's library options set to `options`, then restores them.
+template <class F>
+auto with_options(unsigned options, F f) {
+    unsigned before = vellix_set_options(options);
+    auto r = f();
+    vellix_set_options(before);
+    return r;
+}
+
 // Info with escapes, a control byte and bytes from 0x80 up; an outline, labels
 // and one image, so that every report has content.
 std::string rich_pdf() {
@@ -428,17 +443,24 @@ TEST(CliTool, ReportsPrintTheLibraryTextExactlyOrIndented) {
     TempDir dir;
     const std::string rich = dir.file("rich.pdf");
     write_file(rich, rich_pdf());
+    ASSERT_TRUE(tool_options_in_effect);
+    // Default options, then --exact (options 0).
+    for (bool exact : {false, true}) {
     for (const std::string& file : {SAMPLE, rich}) {
         for (const auto& rc : REPORTS) {
-            SCOPED_TRACE(std::string(rc.command) + " " + file);
-            std::string want = text_or_null(rc.fn(file.c_str()));
+            SCOPED_TRACE(std::string(rc.command) + " " + file + (exact ? " --exact" : ""));
+            std::string want =
+                with_options(exact ? 0u : TOOL_OPTIONS, [&] { return text_or_null(rc.fn(file.c_str())); });
             ASSERT_NE(want, "<null>") << vellix_last_error();
-            run_result r = run_tool({rc.command, file});
+            std::vector<std::string> args = {rc.command, file};
+            if (exact) args.insert(args.begin() + 1, "--exact");
+            run_result r = run_tool(args);
             EXPECT_EQ(r.status, 0);
             EXPECT_EQ(r.out, want + "\n");
             EXPECT_EQ(r.err, "");
 
-            run_result p = run_tool({rc.command, "--pretty", file});
+            args.insert(args.begin() + 1, "--pretty");
+            run_result p = run_tool(args);
             EXPECT_EQ(p.status, 0);
             EXPECT_EQ(p.err, "");
             ASSERT_FALSE(p.out.empty());
@@ -450,15 +472,18 @@ TEST(CliTool, ReportsPrintTheLibraryTextExactlyOrIndented) {
             }
         }
     }
+    }
 }
 
 TEST(CliTool, TheSampleHasSomethingInEveryReport) {
     const std::pair<const char*, const char*> expected[] = {
-        {"info", "\"title\":\"Quarterly field report\""},
-        {"xmp", "\"dc:title\":\"Quarterly field report\""},
-        {"fonts", "\"name\":\"Courier\""},
-        {"images", "\"width\":16,\"height\":16"},
+        {"info", "\"title\":\"Quarterly field report \xe2\x80\x94 Z\xc3\xbcrich\""},
+        {"xmp", "\"dc:title\":\"Quarterly field report \xe2\x80\x94 Z\xc3\xbcrich\""},
+        {"fonts", "\"name\":\"Courier\",\"type\":\"Type1\",\"embedded\":false"},
+        {"fonts", "\"name\":\"CXJQYU+Helvetica\",\"type\":\"Type1\",\"embedded\":true"},
+        {"images", "{\"page\":1,\"width\":16,\"height\":16"},
         {"bookmarks", "\"children\":[{\"title\":\"Findings\",\"page\":2}]"},
+        {"bookmarks", "{\"title\":\"Appendix\",\"page\":3"},  // through a named destination
         {"security", "\"encrypted\":false"},
         {"analyze", "\"pages\":3"},
         {"labels", "\"style\":\"roman_lower\""},
@@ -474,13 +499,17 @@ TEST(CliTool, BytesPassThroughInBothLayouts) {
     TempDir dir;
     const std::string rich = dir.file("rich.pdf");
     write_file(rich, rich_pdf());
-    run_result r = run_tool({"info", rich});
-    run_result p = run_tool({"info", "--pretty", rich});
+    // --exact: the bytes of the file, as they are.
+    run_result r = run_tool({"info", "--exact", rich});
+    run_result p = run_tool({"info", "--pretty", "--exact", rich});
     const std::string title = "\"caf\xc3\xa9 \\\"q\\\" \\\\ tab\\t ctl\\u0001\"";
     EXPECT_NE(r.out.find("\"title\":" + title), std::string::npos) << r.out;
     EXPECT_NE(p.out.find("  \"title\": " + title + ",\n"), std::string::npos) << p.out;
-    run_result b = run_tool({"bookmarks", "--pretty", rich});
+    run_result b = run_tool({"bookmarks", "--pretty", "--exact", rich});
     EXPECT_NE(b.out.find("\"Chapter \\\"one\\\" \xe9\""), std::string::npos) << b.out;
+    // By default the PDFDocEncoding byte E9 is the UTF-8 of U+00E9.
+    b = run_tool({"bookmarks", "--pretty", rich});
+    EXPECT_NE(b.out.find("\"Chapter \\\"one\\\" \xc3\xa9\""), std::string::npos) << b.out;
 }
 
 TEST(CliTool, BatchCompareAndBatchClear) {

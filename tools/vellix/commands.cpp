@@ -1,5 +1,8 @@
 // The subcommand table and what each subcommand does. Every operation goes
-// through the library's public interface; texts are passed through as bytes.
+// through the library's public interface. The library runs with the tool's
+// options (Unicode texts, structures read as the standard defines them)
+// unless --exact asks for the byte-exact rules; texts are printed as the
+// library returns them.
 #include "commands.h"
 
 #include <cstdio>
@@ -203,9 +206,12 @@ const option_spec PRETTY = {"pretty", 0, nullptr, "indent the JSON, one member p
 const option_spec OUTPUT = {"output", 'o', "OUT", "write the new file to OUT"};
 const option_spec IN_PLACE = {"in-place", 0, nullptr, "replace FILE (written completely first, then renamed)"};
 
+const option_spec EXACT = {"exact", 0, nullptr,
+                           "byte-exact texts and structure rules (library options 0)"};
+
 std::vector<command> make_commands() {
     const char* report_synopsis = "[--pretty] FILE";
-    return {
+    std::vector<command> table = {
         {"info", "FILE", report_synopsis, "Info fields, page count, file size and PDF version", "",
          {PRETTY}, 1, run_info},
         {"xmp", "FILE", report_synopsis, "XMP properties as a flat object", "", {PRETTY}, 1, run_xmp},
@@ -266,6 +272,8 @@ std::vector<command> make_commands() {
          "changed (both, different) and same.\n",
          {PRETTY}, 2, run_compare},
     };
+    for (command& c : table) c.options.push_back(EXACT);
+    return table;
 }
 
 }  // namespace

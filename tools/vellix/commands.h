@@ -5,11 +5,15 @@
 #include <vector>
 
 #include "cli_args.h"
+#include "vellix.h"
 
 // Exit statuses.
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;  // the library refused the operation
 constexpr int EXIT_USAGE = 2;   // the command line is wrong
+
+// The library options every command runs with, unless --exact is given.
+constexpr unsigned TOOL_OPTIONS = VELLIX_UNICODE | VELLIX_RESOLVE;
 
 struct command {
     const char* name;

@@ -32,6 +32,8 @@ std::string tool_help() {
         "\n"
         "Reports print one compact JSON text and a line feed (--pretty indents it).\n"
         "Writers take -o OUT (write a new file) or --in-place (replace FILE).\n"
+        "Texts are Unicode (UTF-8) and structures are read as the PDF standard\n"
+        "defines them; every command takes --exact for the byte-exact rules.\n"
         "\n"
         "Commands:\n";
     for (const auto& c : all_commands()) append_row(out, std::string(c.name) + " " + c.operands, c.summary);
