@@ -9,6 +9,7 @@
 //
 // -n repeats the call COUNT times in the process (for profiling); the result
 // of the last call is printed. Exit status 0 on success, 1 on failure.
+// VELLIX_BENCH_OPTIONS (a number, e.g. 3) sets the library options first.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,6 +67,12 @@ int main(int argc, char** argv) {
         i += 2;
     }
     if (i >= argc) return usage();
+    if (const char* o = std::getenv("VELLIX_BENCH_OPTIONS")) {
+        if (vellix_set_options(static_cast<unsigned>(std::strtoul(o, nullptr, 0))) == static_cast<unsigned>(-1)) {
+            std::fprintf(stderr, "driver: %s\n", vellix_last_error());
+            return 1;
+        }
+    }
     std::string_view op = argv[i];
     int rc = 0;
     for (long k = 0; k < count && rc == 0; ++k) rc = run_once(op, argv + i + 1, argc - i - 1, k + 1 == count);
