@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -23,6 +24,7 @@
 #include "syntax/lexer.h"
 #include "support/json_check.h"
 #include "support/pdf_builder.h"
+#include "syntax/text_string.h"
 #include "vellix.h"
 
 #ifdef VELLIX_HAVE_ZLIB
@@ -39,8 +41,21 @@ inline std::string write_bytes(const std::string& path, const uint8_t* data, siz
     return ok ? "" : "cannot write " + path;
 }
 
+// The two option sets every text export runs with: the byte rules, and
+// standard reading with Unicode text.
+constexpr unsigned OPTION_SETS[] = {0u, VELLIX_UNICODE | VELLIX_RESOLVE};
+
+// Sets this thread's options for a scope and puts 0 back at its end.
+struct options_scope {
+    explicit options_scope(unsigned o) { vellix_set_options(o); }
+    ~options_scope() { vellix_set_options(0); }
+    options_scope(const options_scope&) = delete;
+    options_scope& operator=(const options_scope&) = delete;
+};
+
 // A text export's result: valid JSON with the message empty, or NULL with a
-// non-empty message.
+// non-empty message. Under VELLIX_UNICODE the text must also be valid UTF-8,
+// whatever the file holds.
 inline std::string text_fault(const char* name, const char* text) {
     const char* err = vellix_last_error();
     if (!err) return std::string(name) + ": vellix_last_error gave NULL";
@@ -48,8 +63,13 @@ inline std::string text_fault(const char* name, const char* text) {
     if (err[0]) return std::string(name) + ": result with message \"" + err + "\"";
     std::string fault = json_fault(text);
     if (!fault.empty()) return std::string(name) + ": invalid JSON (" + fault + "): " + std::string(text).substr(0, 2000);
+    if ((vellix_get_options() & VELLIX_UNICODE) && !utf8_valid(text))
+        return std::string(name) + ": invalid UTF-8 under VELLIX_UNICODE: " + std::string(text).substr(0, 2000);
     return "";
 }
+
+// " (options N)" for messages.
+inline std::string options_note(unsigned o) { return " (options " + std::to_string(o) + ")"; }
 
 // A writer's flag: 1 with the message empty, or 0 with a non-empty message.
 inline std::string flag_fault(const char* name, int rc) {
@@ -66,12 +86,11 @@ inline long pages_of(const char* json) {
     return p ? std::strtol(p + 9, nullptr, 10) : -1;
 }
 
-// (1) The bytes as the file `dir`/input.pdf (dir holds nothing else) through
-// every text export.
-inline std::string check_text_exports(const std::string& dir, const uint8_t* data, size_t size) {
+// (1) The file `dir`/input.pdf (dir holds nothing else) through every text
+// export with this thread's options.
+inline std::string check_text_exports_now(const std::string& dir) {
     const std::string in = dir + "/input.pdf";
-    std::string fault = write_bytes(in, data, size);
-    if (!fault.empty()) return fault;
+    std::string fault;
     const char* p = in.c_str();
 
     const char* r = vellix_read(p);
@@ -98,6 +117,8 @@ inline std::string check_text_exports(const std::string& dir, const uint8_t* dat
     int rc = vellix_batch_read(dir.c_str(), &batch);
     if (rc != 1 || !batch) return "vellix_batch_read failed: " + std::string(vellix_last_error());
     if (!(fault = json_fault(batch)).empty()) return "vellix_batch_read: invalid JSON (" + fault + "): " + batch;
+    if ((vellix_get_options() & VELLIX_UNICODE) && !utf8_valid(batch))
+        return "vellix_batch_read: invalid UTF-8 under VELLIX_UNICODE: " + std::string(batch).substr(0, 2000);
     const std::string err = vellix_last_error();
     const std::string b = batch;
     if (!r) {
@@ -106,6 +127,18 @@ inline std::string check_text_exports(const std::string& dir, const uint8_t* dat
         if (!err.empty()) return "vellix_batch_read: message \"" + err + "\" for a file that loads";
         if (b.rfind("[{\"file\":\"input.pdf\",", 0) != 0 || pages_of(batch) != pages)
             return "vellix_batch_read lists " + b + " for " + std::to_string(pages) + " pages";
+    }
+    return "";
+}
+
+// (1) The bytes as the file `dir`/input.pdf through every text export, with
+// each of OPTION_SETS.
+inline std::string check_text_exports(const std::string& dir, const uint8_t* data, size_t size) {
+    std::string fault = write_bytes(dir + "/input.pdf", data, size);
+    if (!fault.empty()) return fault;
+    for (unsigned o : OPTION_SETS) {
+        options_scope scope(o);
+        if (!(fault = check_text_exports_now(dir)).empty()) return fault + options_note(o);
     }
     return "";
 }
@@ -265,42 +298,82 @@ inline std::string copy_difference_reason(const std::string& path) {
     return reason;
 }
 
-// (2) The bytes as a file through each writer: whenever vellix_read accepts
-// the input, it accepts every written copy with the same page count.
+// Values the writers get under VELLIX_UNICODE: UTF-16 is written for them.
+inline const std::string& unicode_title() {
+    static const std::string t = "\xC3\x9C" "ber (Stra\xC3\x9F" "e) \xE6\x97\xA5 \xF0\x9F\x98\x80";  // Über (Straße) 日 😀
+    return t;
+}
+
+// (2) The bytes as a file through each writer (the five with options 0, and
+// vellix_write and vellix_write_full with VELLIX_UNICODE and non-ASCII
+// values): whenever vellix_read accepts the input, it accepts every written
+// copy with each of OPTION_SETS, with the same page count, and a title
+// written under VELLIX_UNICODE reads back the same under it.
 inline std::string check_writers(const std::string& dir, const uint8_t* data, size_t size) {
     const std::string in = dir + "/input.pdf", out = dir + "/output.pdf";
     std::string fault = write_bytes(in, data, size);
     if (!fault.empty()) return fault;
 
-    const char* r = vellix_read(in.c_str());
-    if (!(fault = text_fault("vellix_read", r)).empty()) return fault;
-    const bool in_ok = r != nullptr;
-    const long in_pages = r ? pages_of(r) : -1;
+    long in_pages[std::size(OPTION_SETS)];
+    bool in_ok = false;
+    for (size_t k = 0; k < std::size(OPTION_SETS); ++k) {
+        options_scope scope(OPTION_SETS[k]);
+        const char* r = vellix_read(in.c_str());
+        if (!(fault = text_fault("vellix_read", r)).empty()) return fault + options_note(OPTION_SETS[k]);
+        in_ok = r != nullptr;
+        in_pages[k] = r ? pages_of(r) : -1;
+    }
 
-    const std::pair<const char*, std::function<int(const char*, const char*)>> writers[] = {
-        {"vellix_write", [](const char* i, const char* o) { return vellix_write(i, o, "T(1)", "A\\", nullptr, "k,l"); }},
-        {"vellix_clear", [](const char* i, const char* o) { return vellix_clear(i, o); }},
-        {"vellix_write_full",
+    struct writer {
+        const char* name;
+        unsigned options;
+        std::function<int(const char*, const char*)> run;
+        const char* title;  // read back under VELLIX_UNICODE, when set
+    };
+    const std::string full_json = "{\"title\":\"" + unicode_title() + "\",\"author\":\"caf\xC3\xA9\",\"creation_date\":\"2024-01-15\"}";
+    const writer writers[] = {
+        {"vellix_write", 0, [](const char* i, const char* o) { return vellix_write(i, o, "T(1)", "A\\", nullptr, "k,l"); }, nullptr},
+        {"vellix_clear", 0, [](const char* i, const char* o) { return vellix_clear(i, o); }, nullptr},
+        {"vellix_write_full", 0,
          [](const char* i, const char* o) {
              return vellix_write_full(i, o, "{\"title\":\"T\",\"producer\":\"P\",\"creation_date\":\"2024-01-15\"}");
-         }},
-        {"vellix_write_xmp",
-         [](const char* i, const char* o) { return vellix_write_xmp(i, o, "{\"dc:title\":\"<x&y>\",\"pdf:Producer\":\"P\"}"); }},
-        {"vellix_clear_xmp", [](const char* i, const char* o) { return vellix_clear_xmp(i, o); }},
+         },
+         nullptr},
+        {"vellix_write_xmp", 0,
+         [](const char* i, const char* o) { return vellix_write_xmp(i, o, "{\"dc:title\":\"<x&y>\",\"pdf:Producer\":\"P\"}"); },
+         nullptr},
+        {"vellix_clear_xmp", 0, [](const char* i, const char* o) { return vellix_clear_xmp(i, o); }, nullptr},
+        {"vellix_write (VELLIX_UNICODE)", VELLIX_UNICODE,
+         [](const char* i, const char* o) { return vellix_write(i, o, unicode_title().c_str(), "A", nullptr, "k,\xC3\xA9"); },
+         unicode_title().c_str()},
+        {"vellix_write_full (VELLIX_UNICODE)", VELLIX_UNICODE,
+         [&](const char* i, const char* o) { return vellix_write_full(i, o, full_json.c_str()); }, unicode_title().c_str()},
     };
-    for (const auto& [name, run] : writers) {
+    for (const writer& w : writers) {
         std::remove(out.c_str());
-        int rc = run(in.c_str(), out.c_str());
-        if (!(fault = flag_fault(name, rc)).empty()) return fault;
+        int rc;
+        {
+            options_scope scope(w.options);
+            rc = w.run(in.c_str(), out.c_str());
+            if (!(fault = flag_fault(w.name, rc)).empty()) return fault;
+        }
         if (rc != 1) continue;
         // The writer loaded the input with the loader that vellix_read uses.
-        if (!in_ok) return std::string(name) + " succeeded on an input that vellix_read refuses";
-        const char* r2 = vellix_read(out.c_str());
-        if (!(fault = text_fault("vellix_read of the copy", r2)).empty()) return fault;
-        if (!r2) fault = std::string(name) + ": the copy does not read: " + vellix_last_error();
-        else if (long n = pages_of(r2); n != in_pages)
-            fault = std::string(name) + ": " + std::to_string(in_pages) + " pages in the input, " + std::to_string(n) +
-                    " in the copy";
+        if (!in_ok) return std::string(w.name) + " succeeded on an input that vellix_read refuses";
+        for (size_t k = 0; k < std::size(OPTION_SETS) && fault.empty(); ++k) {
+            const unsigned o = OPTION_SETS[k];
+            options_scope scope(o);
+            const char* r2 = vellix_read(out.c_str());
+            if (!(fault = text_fault("vellix_read of the copy", r2)).empty()) return fault + options_note(o);
+            if (!r2)
+                fault = std::string(w.name) + ": the copy does not read: " + vellix_last_error();
+            else if (long n = pages_of(r2); n != in_pages[k])
+                fault = std::string(w.name) + ": " + std::to_string(in_pages[k]) + " pages in the input, " +
+                        std::to_string(n) + " in the copy";
+            else if (w.title && (o & VELLIX_UNICODE) && json_string_member(r2, "title") != w.title)
+                fault = std::string(w.name) + ": the title reads back as \"" + json_string_member(r2, "title") + "\"";
+            if (!fault.empty()) fault += options_note(o);
+        }
         if (!fault.empty()) {
             std::string reason = copy_difference_reason(in);
             if (reason.empty()) return fault;
@@ -338,10 +411,14 @@ inline std::string json_args_fixture() {
 // digits), and the scan finds an
 // object header ("N G obj") inside a string like anywhere else; being the
 // last object written, the Info dictionary then replaces object N.
-inline std::string json_copy_difference_reason(const std::string& json) {
+// Under VELLIX_UNICODE (unicode set) only values of printable ASCII are
+// written as literal strings; the others are hexadecimal UTF-16.
+inline std::string json_copy_difference_reason(const std::string& json, bool unicode) {
     jsonobj obj;
     if (!json_parse_flat(json.c_str(), &obj)) return "";
     for (const json_pair& kv : obj) {
+        std::string stored;
+        if (unicode && utf8_to_text_string(kv.value.c_str(), &stored) && stored != kv.value.c_str()) continue;
         // As written: the escapes of control bytes are digits too.
         strbuf b;
         pdf_escape_literal(&b, kv.value.c_str());
@@ -357,12 +434,22 @@ inline std::string json_copy_difference_reason(const std::string& json) {
 // copy that reads with two pages (and, for XMP, whose packet reads).
 inline std::string check_json_args(const std::string& fixture, const std::string& out, const uint8_t* data, size_t size) {
     const std::string json(reinterpret_cast<const char*>(data), size);
-    const std::pair<const char*, std::function<int()>> writers[] = {
-        {"vellix_write_full", [&] { return vellix_write_full(fixture.c_str(), out.c_str(), json.c_str()); }},
-        {"vellix_write_xmp", [&] { return vellix_write_xmp(fixture.c_str(), out.c_str(), json.c_str()); }},
+    struct writer {
+        const char* name;
+        unsigned options;
+        std::function<int()> run;
+    };
+    auto full = [&] { return vellix_write_full(fixture.c_str(), out.c_str(), json.c_str()); };
+    auto xmp = [&] { return vellix_write_xmp(fixture.c_str(), out.c_str(), json.c_str()); };
+    const writer writers[] = {
+        {"vellix_write_full", 0, full},
+        {"vellix_write_xmp", 0, xmp},
+        {"vellix_write_full (VELLIX_UNICODE)", VELLIX_UNICODE, full},
+        {"vellix_write_xmp (VELLIX_UNICODE)", VELLIX_UNICODE, xmp},
     };
     std::string fault;
-    for (const auto& [name, run] : writers) {
+    for (const auto& [name, options, run] : writers) {
+        options_scope scope(options);
         std::remove(out.c_str());
         int rc = run();
         if (!(fault = flag_fault(name, rc)).empty()) return fault;
@@ -372,7 +459,9 @@ inline std::string check_json_args(const std::string& fixture, const std::string
         if (!r) fault = std::string(name) + ": the copy does not read: " + vellix_last_error();
         else if (pages_of(r) != 2) fault = std::string(name) + ": the copy has not 2 pages: " + r;
         if (!fault.empty()) {
-            std::string reason = std::strcmp(name, "vellix_write_full") == 0 ? json_copy_difference_reason(json) : "";
+            std::string reason = std::strncmp(name, "vellix_write_full", 17) == 0
+                                     ? json_copy_difference_reason(json, options & VELLIX_UNICODE)
+                                     : "";
             if (reason.empty()) return fault;
             if (std::getenv("VELLIX_FUZZ_SHOW_REASONS")) std::fprintf(stderr, "explained: %s (%s)\n", fault.c_str(), reason.c_str());
             fault.clear();
@@ -380,7 +469,7 @@ inline std::string check_json_args(const std::string& fixture, const std::string
         }
         const char* x = vellix_read_xmp(out.c_str());
         if (!(fault = text_fault("vellix_read_xmp of the copy", x)).empty()) return fault;
-        if (!x && std::strcmp(name, "vellix_write_xmp") == 0)
+        if (!x && std::strncmp(name, "vellix_write_xmp", 16) == 0)
             return std::string(name) + ": the packet written does not read: " + vellix_last_error();
     }
     return "";

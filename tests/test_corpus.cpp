@@ -19,6 +19,7 @@
 #include "support/json_check.h"
 #include "support/output_check.h"
 #include "support/pdf_builder.h"
+#include "syntax/text_string.h"
 #include "vellix.h"
 
 namespace fs = std::filesystem;
@@ -34,12 +35,42 @@ std::vector<fs::path> corpus_files() {
     return files;
 }
 
-// Checks one text export's result; "" when it is valid JSON or NULL with a message.
+// Checks one text export's result; "" when it is valid JSON (and under
+// VELLIX_UNICODE valid UTF-8) or NULL with a message.
 std::string check_text(const char* name, const char* text) {
     if (!text) return vellix_last_error()[0] ? "" : std::string(name) + ": NULL without a message";
     if (vellix_last_error()[0]) return std::string(name) + ": message left after success";
     std::string fault = json_fault(text);
-    return fault.empty() ? "" : std::string(name) + ": invalid JSON: " + fault;
+    if (!fault.empty()) return std::string(name) + ": invalid JSON: " + fault;
+    if ((vellix_get_options() & VELLIX_UNICODE) && !utf8_valid(text)) return std::string(name) + ": invalid UTF-8";
+    return "";
+}
+
+// Every text export with standard reading and Unicode text.
+std::string sweep_with_options(const std::string& in, const std::string& dir) {
+    std::string faults;
+    auto add = [&](const char* name, const char* text) {
+        std::string f = check_text(name, text);
+        if (!f.empty()) faults += f + " (options 3); ";
+    };
+    vellix_set_options(VELLIX_UNICODE | VELLIX_RESOLVE);
+    add("read", vellix_read(in.c_str()));
+    add("read_xmp", vellix_read_xmp(in.c_str()));
+    add("fonts", vellix_fonts(in.c_str()));
+    add("images", vellix_images(in.c_str()));
+    add("bookmarks", vellix_bookmarks(in.c_str()));
+    add("security", vellix_security(in.c_str()));
+    add("analyze", vellix_analyze(in.c_str()));
+    add("page_labels", vellix_page_labels(in.c_str()));
+    add("compare", vellix_compare(in.c_str(), in.c_str()));
+    const char* batch = nullptr;
+    if (vellix_batch_read(dir.c_str(), &batch)) {
+        add("batch_read", batch);  // the written copies in dir
+    } else {
+        faults += "batch_read failed (options 3); ";
+    }
+    vellix_set_options(0);
+    return faults;
 }
 
 std::string pages_of(const char* read_json) {
@@ -100,6 +131,7 @@ std::string sweep_file(const std::string& in, const std::string& dir) {
     if (vellix_batch_read(dir.c_str(), &batch)) add(check_text("batch_read", batch));
     else add("batch_read failed");
     if (vellix_batch_clear(dir.c_str(), (dir + "/cleared").c_str()) < 0) add("batch_clear failed");
+    faults += sweep_with_options(in, dir);
     return faults;
 }
 

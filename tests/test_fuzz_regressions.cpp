@@ -57,6 +57,26 @@ TEST(FuzzRegressions, Writers) {
     }
 }
 
+// The committed seeds of the PDF targets, through the same properties (both
+// option sets), so that a fault on them shows in the test run without clang.
+TEST(FuzzRegressions, Seeds) {
+    std::vector<fs::path> files;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(fs::path(VELLIX_SOURCE_DIR) / "fuzz/seeds/text_exports", ec))
+        if (e.is_regular_file()) files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    ASSERT_FALSE(files.empty());
+    TempDir tmp;
+    int n = 0;
+    for (const fs::path& f : files) {
+        fs::path dir = tmp.path() / std::to_string(n++);
+        fs::create_directory(dir);
+        std::string data = read_file(f);
+        EXPECT_EQ(fuzzprop::check_text_exports(dir.string(), bytes_of(data), data.size()), "") << f.filename();
+        EXPECT_EQ(fuzzprop::check_writers(dir.string(), bytes_of(data), data.size()), "") << f.filename();
+    }
+}
+
 TEST(FuzzRegressions, JsonArguments) {
     TempDir tmp;
     std::string fixture = tmp.file("fixture.pdf");

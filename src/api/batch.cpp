@@ -21,7 +21,7 @@ extern "C" VELLIX_API int vellix_batch_read(const char* dir, const char** out_js
             first = false;
         });
         buf_bytes(&b, "]", 1);
-        const char* text = slot_publish(g_batch_json, b, "failed to build batch JSON");
+        const char* text = text_publish(g_batch_json, b, "failed to build batch JSON");
         if (!text) return 0;
         *out_json = text;
         return 1;

@@ -8,13 +8,16 @@
 #include <array>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "api/dir_list.h"
 #include "core/frame.h"
+#include "core/options.h"
 #include "core/strbuf.h"
 #include "load/doc.h"
+#include "syntax/text_string.h"
 #include "write/writer.h"
 
 // True when no argument is null; otherwise "NULL path argument" (the text the
@@ -33,6 +36,20 @@ inline bool args_given(std::initializer_list<const void*> args) {
 inline bool refuse(const char* msg) {
     set_error("%s", msg);
     return false;
+}
+
+// Publishes a report text as slot_publish does. Under OPT_UNICODE the text is
+// made valid UTF-8 first: the JSON structure is ASCII, so bytes that are not
+// UTF-8 can only lie inside strings, where each becomes U+FFFD. Builders
+// decode what they take from the file; this keeps the rule that every text
+// of this mode is valid UTF-8 whatever a builder passed through.
+inline const char* text_publish(result_slot& slot, strbuf& b, const char* fail_msg) {
+    if (b.data && b.len && option_on(OPT_UNICODE) && !utf8_valid(std::string_view(b.data, b.len))) {
+        std::string valid = utf8_sanitize(std::string_view(b.data, b.len));
+        b.reset();
+        buf_bytes(&b, valid.data(), valid.size());
+    }
+    return slot_publish(slot, b, fail_msg);
 }
 
 namespace flow_detail {
@@ -60,7 +77,7 @@ const char* report_flow(result_slot& slot, const char* fail_msg, int allow_encry
             if (doc_load(path_list[i], &docs[i], allow_encrypted) != 0) return nullptr;
         strbuf b = strbuf_start();
         if (!flow_detail::build_from(build, docs, b, std::index_sequence_for<Paths...>{})) return nullptr;
-        return slot_publish(slot, b, fail_msg);
+        return text_publish(slot, b, fail_msg);
     });
 }
 

@@ -3,7 +3,10 @@
 
 #include "api/flows.h"
 #include "core/json_flat.h"
+#include "core/options.h"
 #include "info/info.h"
+#include "info/info_build.h"
+#include "syntax/text_string.h"
 #include "vellix.h"
 #include "xmp/xmp_build.h"
 
@@ -32,8 +35,14 @@ bool xmp_packet_from_json(const char* json, std::string* packet) {
     if (!json_parse_flat(json, &obj)) return refuse("invalid XMP JSON (flat object of strings required)");
     if (obj.empty()) return refuse("XMP JSON is empty");
     bool has_modify_date = false;
+    const bool unicode = option_on(OPT_UNICODE);
     for (const json_pair& kv : obj) {
         if (!xmp_key_ok(kv.key.c_str())) return refuse("invalid XMP property key (ns:Local required)");
+        // The packet is UTF-8 XML; under OPT_UNICODE values must be UTF-8.
+        if (unicode && !utf8_valid(kv.value)) {
+            set_error("%s is not valid UTF-8", kv.key.c_str());
+            return false;
+        }
         if (kv.key == "xmp:ModifyDate") has_modify_date = true;
     }
     *packet = xmp_packet_build(obj, has_modify_date);
@@ -50,7 +59,7 @@ VELLIX_API int vellix_write(const char* in_path, const char* out_path, const cha
         if (!title && !author && !subject && !keywords) return refuse("no fields to set (all fields are NULL)");
         req->values.given = {title, author, subject, keywords};
         req->span = xref_span::written;
-        return true;
+        return info_values_utf8_check(req->values);
     });
 }
 
@@ -68,7 +77,7 @@ VELLIX_API int vellix_write_full(const char* in_path, const char* out_path, cons
         if (!json_parse_flat(json, &obj)) return refuse("invalid JSON object for vellix_write_full");
         if (fields_from_json(obj, &req->values) == 0) return refuse("no recognised fields in the JSON object");
         req->values.mod_date = mod_date_rule::carry;
-        return true;
+        return info_values_utf8_check(req->values);
     });
 }
 

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "core/strbuf.h"
 #include "load/doc.h"
@@ -42,14 +43,22 @@ cstr info_value_at(const uint8_t* text, pos k, pos end);
 // memory is exhausted; "" when nothing is usable.
 cstr info_keywords_at(const uint8_t* text, pos k, pos end);
 
-// Eight owned strings in table order. Every slot is non-null after a read:
-// a missing key, a value that is not a string or name, and a date that does
-// not normalise all give "". Dates are cut to YYYY-MM-DD.
-using info_fields = std::array<cstr, INFO_FIELD_COUNT>;
+// Eight strings in table order: a missing key, a value that is not a string
+// or name, and a date that does not normalise all give "". Dates are cut to
+// YYYY-MM-DD. With the byte rules a value ends at its first zero byte; under
+// OPT_UNICODE zero bytes are text and every value is valid UTF-8.
+using info_fields = std::array<std::string, INFO_FIELD_COUNT>;
 
-// The eight fields of the dictionary region r (text null: all "").
+// The eight fields of the dictionary region r (text null: all ""), as this
+// thread's options say:
+// - options 0: the byte rules (info_value_at, info_keywords_at);
+// - OPT_UNICODE: the bytes of each string decoded as a PDF text string
+//   (text_string_to_utf8), Keywords elements each on its own (a name value
+//   is read as with the byte rules: its run holds only ASCII);
+// - OPT_RESOLVE (doc given): a value that is a reference "N G R", and a
+//   reference among the Keywords elements, is read from the object it names.
 // Throws std::bad_alloc when memory runs out (exports run inside export_guard).
-info_fields info_read_region(const dict_view& r);
+info_fields info_read_region(const dict_view& r, const pdf_doc* doc = nullptr);
 
 // Which object is the Info dictionary. The row the trailer names (doc.info,
 // which the loader keeps only when the table holds it) is the answer of

@@ -1,11 +1,14 @@
 #include "info/info_build.h"
 
 #include <cstring>
+#include <string>
 
 #include "syntax/codecs.h"
 #include "core/date.h"
 #include "core/frame.h"
+#include "core/options.h"
 #include "syntax/lexer.h"
+#include "syntax/text_string.h"
 
 void info_collect(const uint8_t* text, pos start, pos end, info_pairs* pairs) {
     for (int f = 0; f < INFO_FIELD_COUNT; ++f) {
@@ -54,14 +57,49 @@ const obj_entry* info_obj_writable(const pdf_doc& doc) {
 
 namespace {
 
-// " /Key " and value as a literal string.
+// The bytes as a hexadecimal string "<...>", upper-case digits.
+bool append_hex(strbuf* b, const std::string& bytes) {
+    static const char DIGITS[] = "0123456789ABCDEF";
+    std::string hex;
+    hex.reserve(2 * bytes.size() + 2);
+    hex += '<';
+    for (char c : bytes) {
+        uint8_t u = static_cast<uint8_t>(c);
+        hex += DIGITS[u >> 4];
+        hex += DIGITS[u & 15];
+    }
+    hex += '>';
+    return buf_bytes(b, hex.data(), hex.size()) != nullptr;
+}
+
+// " /Key " and the value: a literal string, or under OPT_UNICODE, for a value
+// that is not printable ASCII, its UTF-16BE text string (with FE FF) in
+// hexadecimal, which no byte handling on the way can alter.
 bool append_value(strbuf* b, int field, const char* value) {
-    return buf_str(b, " /") && buf_str(b, INFO_KEYS[field]) && buf_bytes(b, " ", 1) && pdf_escape_literal(b, value);
+    if (!buf_str(b, " /") || !buf_str(b, INFO_KEYS[field]) || !buf_bytes(b, " ", 1)) return false;
+    if (option_on(OPT_UNICODE)) {
+        std::string stored;
+        if (!utf8_to_text_string(value, &stored)) return false;  // refused by info_values_utf8_check first
+        if (stored != value) return append_hex(b, stored);
+    }
+    return pdf_escape_literal(b, value) != nullptr;
 }
 
 }  // namespace
 
+bool info_values_utf8_check(const info_values& v) {
+    if (!option_on(OPT_UNICODE)) return true;
+    for (int f = 0; f < INFO_FIELD_COUNT; ++f) {
+        if (v.given[f] && !utf8_valid(v.given[f])) {
+            set_error("%s is not valid UTF-8", KEYS[f]);
+            return false;
+        }
+    }
+    return true;
+}
+
 cstr info_dict_build(const pdf_doc& doc, const info_values& v) {
+    if (!info_values_utf8_check(v)) return cstr();
     info_pairs pairs;
     info_collect_doc(doc, &pairs);
     char today[DATE_BUF];

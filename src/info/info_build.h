@@ -37,8 +37,15 @@ struct info_values {
     mod_date_rule mod_date = mod_date_rule::now;
 };
 
+// Under OPT_UNICODE, where caller values are UTF-8: false with "<field> is
+// not valid UTF-8" (the JSON key, e.g. "title") for the first given value
+// that is not. Always true with the byte rules.
+bool info_values_utf8_check(const info_values& v);
+
 // "<< /Title (..) ... /ModDate (D:..)>>" from the eight keys in table order:
-// a caller value as a literal string (the two dates normalised first), else
+// a caller value as a literal string (the two dates normalised first; under
+// OPT_UNICODE a value other than printable ASCII as "<FEFF...>", its UTF-16BE
+// text string in hexadecimal, and info_values_utf8_check applies), else
 // the carried bytes of the old dictionary (info_collect_doc), else for
 // CreationDate, and for ModDate, the date of now; ModDate follows v.mod_date.
 // Null with "bad date for %s: %s" when a date is refused, or with "failed to

@@ -1,5 +1,5 @@
 // Field-by-field comparison of the Info fields of two files.
-#include <cstring>
+#include <string>
 
 #include "info/info.h"
 #include "report/reports.h"
@@ -8,12 +8,14 @@ namespace {
 
 enum class field_group { added, removed, changed, same };
 
-field_group compare_field(const char* a, const char* b) {
-    bool ea = !a[0], eb = !b[0];
+// The texts are compared whole: under OPT_UNICODE they are decoded text and
+// may hold zero bytes; with the byte rules they hold none.
+field_group compare_field(const std::string& a, const std::string& b) {
+    bool ea = a.empty(), eb = b.empty();
     if (ea && eb) return field_group::same;
     if (ea) return field_group::added;
     if (eb) return field_group::removed;
-    return std::strcmp(a, b) == 0 ? field_group::same : field_group::changed;
+    return a == b ? field_group::same : field_group::changed;
 }
 
 }  // namespace
@@ -22,13 +24,8 @@ bool compare_build(const pdf_doc& a, const pdf_doc& b, strbuf& out) {
     info_fields fa = info_read_named(a);
     info_fields fb = info_read_named(b);
     field_group g[INFO_FIELD_COUNT];
-    const char* va[INFO_FIELD_COUNT];
-    const char* vb[INFO_FIELD_COUNT];
-    for (int i = 0; i < INFO_FIELD_COUNT; ++i) {
-        va[i] = fa[i] ? fa[i].get() : "";
-        vb[i] = fb[i] ? fb[i].get() : "";
-        g[i] = compare_field(va[i], vb[i]);
-    }
+    for (int i = 0; i < INFO_FIELD_COUNT; ++i) g[i] = compare_field(fa[i], fb[i]);
+    auto text = [&out](const std::string& v) { json_str_append_n(&out, v.data(), v.size()); };
 
     // The fields of one group, comma-separated: each as "key" and then what
     // `value(i)` appends after it.
@@ -45,22 +42,22 @@ bool compare_build(const pdf_doc& a, const pdf_doc& b, strbuf& out) {
         }
     };
     // added shows the second file's value, removed the first file's.
-    auto value_of = [&](const char* const* vals) {
-        return [&out, vals](int i) {
+    auto value_of = [&](const info_fields& vals) {
+        return [&out, &vals, &text](int i) {
             buf_bytes(&out, ":", 1);
-            json_str_append(&out, vals[i]);
+            text(vals[i]);
         };
     };
     buf_str(&out, "{\"added\":{");
-    group(field_group::added, value_of(vb));
+    group(field_group::added, value_of(fb));
     buf_str(&out, "},\"removed\":{");
-    group(field_group::removed, value_of(va));
+    group(field_group::removed, value_of(fa));
     buf_str(&out, "},\"changed\":{");
     group(field_group::changed, [&](int i) {
         buf_str(&out, ":{\"from\":");
-        json_str_append(&out, va[i]);
+        text(fa[i]);
         buf_str(&out, ",\"to\":");
-        json_str_append(&out, vb[i]);
+        text(fb[i]);
         buf_bytes(&out, "}", 1);
     });
     buf_str(&out, "},\"same\":[");

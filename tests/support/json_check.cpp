@@ -142,3 +142,59 @@ std::string json_fault(const std::string& text) {
     if (r.i != text.size()) return "trailing bytes at offset " + std::to_string(r.i);
     return "";
 }
+
+namespace {
+
+void put_utf8(std::string& out, unsigned cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | cp >> 6);
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | cp >> 12);
+        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | cp >> 18);
+        out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+}  // namespace
+
+std::string json_string_member(const std::string& text, const std::string& key) {
+    const std::string head = "\"" + key + "\":\"";
+    size_t i = text.find(head);
+    if (i == std::string::npos) return "<missing>";
+    std::string out;
+    auto hex4 = [&](size_t at) { return static_cast<unsigned>(std::stoul(text.substr(at, 4), nullptr, 16)); };
+    for (i += head.size(); i < text.size() && text[i] != '"'; ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        char e = text[++i];
+        switch (e) {
+            case 'n': out += '\n'; break;
+            case 't': out += '\t'; break;
+            case 'r': out += '\r'; break;
+            case 'b': out += '\b'; break;
+            case 'f': out += '\f'; break;
+            case 'u': {
+                unsigned cp = hex4(i + 1);
+                i += 4;
+                if (cp >= 0xD800 && cp < 0xDC00 && text.compare(i + 1, 2, "\\u") == 0) {
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (hex4(i + 3) - 0xDC00);
+                    i += 6;
+                }
+                put_utf8(out, cp);
+                break;
+            }
+            default: out += e;  // \" \\ \/
+        }
+    }
+    return out;
+}
