@@ -171,4 +171,31 @@ TEST_F(Analyze, FailuresAndResultSlot) {
     EXPECT_EQ(g_analyze_json.text, nullptr);
 }
 
+TEST_F(Analyze, ResolvedCountsTheFontProgramsDescriptorsName) {
+    PdfBuilder b = pages_doc(1);
+    // Descriptor by reference (no /Type), inline descriptor, Type0 descendant
+    // by reference, a descriptor of its own; 24 is named by nothing.
+    b.obj(10, "<< /Type /Font /Subtype /TrueType /BaseFont /A /FontDescriptor 11 0 R >>");
+    b.obj(11, "<< /FontName /A /FontFile2 20 0 R >>");
+    b.obj(12, "<< /Type /Font /Subtype /Type1 /BaseFont /B /FontDescriptor << /FontFile 21 0 R >> >>");
+    b.obj(13, "<< /Type /Font /Subtype /Type0 /BaseFont /C /DescendantFonts 14 0 R >>");
+    b.obj(14, "[15 0 R]");
+    b.obj(15, "<< /Type /Font /Subtype /CIDFontType0 /FontDescriptor << /FontFile3 22 0 R >> >>");
+    b.obj(16, "<< /Type /FontDescriptor /FontName /D /FontFile3 23 0 R >>");
+    b.stream(20, "", std::string(100, 'a'));
+    b.stream(21, "/Length1 5", std::string(200, 'b'));
+    b.stream(22, "/Subtype /CIDFontType0C", std::string(300, 'c'));
+    b.stream(23, "/Subtype /Type1C", std::string(400, 'd'));
+    b.stream(24, "", std::string(50, 'e'));
+    b.xref_trailer("/Size 25 /Root 1 0 R");
+    std::string path = put(b.bytes());
+    long fonts = 100 + 200 + 300 + 400;
+    vellix_set_options(VELLIX_RESOLVE);
+    std::string resolved = run(path);
+    vellix_set_options(0);
+    EXPECT_EQ(resolved, analyze_json(b.size(), fonts, 0, 50, b.size() - fonts - 50, 1, 15));
+    // Options 0: every program counts as a stream.
+    EXPECT_EQ(run(path), analyze_json(b.size(), 0, 0, fonts + 50, b.size() - fonts - 50, 1, 15));
+}
+
 }  // namespace

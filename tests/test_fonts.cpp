@@ -175,4 +175,100 @@ TEST(Fonts, ResultStaysUntilTheNextCall) {
     EXPECT_STREQ(vellix_last_error(), "");
 }
 
+// Options set for one scope, back to 0 after it.
+struct with_options {
+    explicit with_options(unsigned o) { vellix_set_options(o); }
+    ~with_options() { vellix_set_options(0); }
+};
+
+std::string font_json(const std::string& name, const std::string& type, bool embedded, bool subset) {
+    return "{\"name\":\"" + name + "\",\"type\":\"" + type + "\",\"embedded\":" + (embedded ? "true" : "false") +
+           ",\"subset\":" + (subset ? "true" : "false") + "}";
+}
+
+TEST(FontsResolved, EmbeddedFollowsDescriptorsAndDescendants) {
+    struct row {
+        const char* what;
+        objects objs;
+        std::string json;  // entries for the fonts in table order
+    };
+    const std::string p2 = "<< /Length 0 >>";
+    const row cases[] = {
+        {"descriptor by reference with FontFile2",
+         {{4, "<< /Type /Font /Subtype /TrueType /BaseFont /ABCDEF+Arial /FontDescriptor 5 0 R >>"},
+          {5, "<< /Type /FontDescriptor /FontName /ABCDEF+Arial /FontFile2 6 0 R >>"}},
+         font_json("ABCDEF+Arial", "TrueType", true, true)},
+        {"descriptor by reference without a program",
+         {{4, "<< /Type /Font /Subtype /TrueType /BaseFont /Arial /FontDescriptor 5 0 R >>"},
+          {5, "<< /Type /FontDescriptor /FontName /Arial /Flags 32 >>"}},
+         font_json("Arial", "TrueType", false, false)},
+        {"direct descriptor with FontFile3",
+         {{4, "<< /Type /Font /Subtype /Type1 /BaseFont /F /FontDescriptor << /FontFile3 6 0 R >> >>"}},
+         font_json("F", "Type1", true, false)},
+        {"program key only in a nested dictionary of the descriptor",
+         {{4, "<< /Type /Font /Subtype /Type1 /BaseFont /F /FontDescriptor 5 0 R >>"},
+          {5, "<< /Type /FontDescriptor /Style << /FontFile 6 0 R >> >>"}},
+         font_json("F", "Type1", false, false)},
+        {"FontFile not a reference",
+         {{4, "<< /Type /Font /Subtype /Type1 /BaseFont /F /FontDescriptor << /FontFile null /FontFile2 (x) >> >>"}},
+         font_json("F", "Type1", false, false)},
+        {"descriptor reference to a missing object",
+         {{4, "<< /Type /Font /Subtype /Type1 /BaseFont /F /FontDescriptor 99 0 R >>"}},
+         font_json("F", "Type1", false, false)},
+        {"Type0: array by reference, descendant by reference, descriptor by reference",
+         {{4, "<< /Type /Font /Subtype /Type0 /BaseFont /ABCDEF+Kozuka /DescendantFonts 5 0 R >>"},
+          {5, "[6 0 R]"},
+          {6, "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /ABCDEF+Kozuka /FontDescriptor 7 0 R >>"},
+          {7, "<< /Type /FontDescriptor /FontFile2 8 0 R >>"}},
+         font_json("ABCDEF+Kozuka", "Type0", true, true) + "," +
+             font_json("ABCDEF+Kozuka", "CIDFontType2", true, true)},
+        {"Type0 whose descendant has no program",
+         {{4, "<< /Type /Font /Subtype /Type0 /BaseFont /K /DescendantFonts [<< /Type /Font /Subtype "
+              "/CIDFontType0 /FontDescriptor << /Flags 4 >> >>] >>"}},
+         font_json("K", "Type0", false, false)},
+        {"Type3 is embedded",
+         {{4, "<< /Type /Font /Subtype /Type3 /FontMatrix [1 0 0 1 0 0] /CharProcs << >> >>"}},
+         font_json("", "Type3", true, false)},
+        {"top-level /Subtype and /BaseFont, not a nested one",
+         {{4, "<< /Type /Font /Encoding << /Subtype /X /BaseFont /Inner >> /Subtype /Type1 /BaseFont /Outer >>"}},
+         font_json("Outer", "Type1", false, false)},
+        {"/BaseFont by reference",
+         {{4, "<< /Type /Font /Subtype /Type1 /BaseFont 5 0 R >>"}, {5, "/Helvetica"}},
+         font_json("Helvetica", "Type1", false, false)},
+    };
+    for (const row& c : cases) {
+        SCOPED_TRACE(c.what);
+        {
+            with_options on(VELLIX_RESOLVE | VELLIX_UNICODE);
+            EXPECT_EQ(fonts_of(doc_with(c.objs)), "[" + c.json + "]");
+        }
+    }
+    // Options 0 keeps the byte rule: a descriptor by reference is not looked at.
+    EXPECT_EQ(fonts_of(doc_with(cases[0].objs)), "[" + font_json("ABCDEF+Arial", "TrueType", false, true) + "]");
+}
+
+TEST(FontsResolved, UnicodeNamesAreWholeAndValidUtf8) {
+    std::string pdf = doc_with({
+        {4, "<< /Type /Font /Subtype /TrueType /BaseFont /Arial,Bold >>"},
+        {5, "<< /Type /Font /Subtype /TrueType /BaseFont /#e6#97#a5#e6#9c#ac-Gothic >>"},
+        {6, "<< /Type /Font /Subtype /Type#ff1 /BaseFont /Bad#ffByte#00Z >>"},
+    });
+    const std::string fffd = "\xEF\xBF\xBD";
+    std::string want = "[" + font_json("Arial,Bold", "TrueType", false, false) + "," +
+                       font_json("\xE6\x97\xA5\xE6\x9C\xAC-Gothic", "TrueType", false, false) + "," +
+                       font_json("Bad" + fffd + "Byte\\u0000Z", "Type" + fffd + "1", false, false) + "]";
+    {
+        with_options on(VELLIX_UNICODE);
+        EXPECT_EQ(fonts_of(pdf), want);
+    }
+    {
+        with_options on(VELLIX_UNICODE | VELLIX_RESOLVE);
+        EXPECT_EQ(fonts_of(pdf), want);
+    }
+    // Without UNICODE the name ends at the comma, and raw bytes pass as they are.
+    with_options on(VELLIX_RESOLVE);
+    std::string r = fonts_of(pdf);
+    EXPECT_EQ(r.substr(0, r.find("},") + 1), font_json("Arial", "TrueType", false, false).insert(0, "["));
+}
+
 }  // namespace

@@ -253,4 +253,146 @@ TEST(Images, TenThousandPagesAndImagesInWellUnderASecond) {
     std::printf("vellix_images, %d pages and %d images: %lld ms\n", n, n, static_cast<long long>(ms));
 }
 
+// Options set for one scope, back to 0 after it.
+struct with_options {
+    explicit with_options(unsigned o) { vellix_set_options(o); }
+    ~with_options() { vellix_set_options(0); }
+};
+
+TEST(ImagesResolved, PageIsTheFirstPageWhoseResourcesReachTheImage) {
+    struct row {
+        const char* what;
+        std::vector<std::string> pages;
+        objects others;
+        std::string node_extra;
+        int page;
+    };
+    const std::string uses = "/Resources << /XObject << /I 20 0 R >> >>";
+    const std::string form = "/Resources << /XObject << /Fm 24 0 R >> >>";
+    const row cases[] = {
+        {"pages 2 and 5", {"", uses, "", "", uses}, {}, "", 2},
+        {"resources by reference", {"", "/Resources 24 0 R"}, {{24, "<< /XObject << /I 20 0 R >> >>"}}, "", 2},
+        {"XObject dictionary by reference", {"/Resources << /XObject 24 0 R >>"}, {{24, "<< /I 20 0 R >>"}}, "", 1},
+        {"both by reference", {"/Resources 24 0 R"}, {{24, "<< /XObject 25 0 R >>"}, {25, "<< /I 20 0 R >>"}}, "", 1},
+        {"inherited from the page tree node", {""}, {}, uses, 1},
+        {"inherited by reference", {""}, {{24, "<< /XObject << /I 20 0 R >> >>"}}, "/Resources 24 0 R", 1},
+        {"the page's own resources hide the node's", {"/Resources << >>"}, {}, uses, 0},
+        {"a reference outside /XObject does not count", {"/Resources << >> /Thumb 20 0 R"}, {}, "", 0},
+        {"a font's reference does not count", {"/Resources << /Font << /F 20 0 R >> >>"}, {}, "", 0},
+        {"resources reference to a missing object", {"/Resources 99 0 R"}, {}, "", 0},
+        {"drawn through a form", {"", form},
+         {{24, "<< /Type /XObject /Subtype /Form /Resources << /XObject << /I 20 0 R >> >> >>"}}, "", 2},
+        {"through nested forms that loop back",
+         {form},
+         {{24, "<< /Subtype /Form /Resources << /XObject << /Fm 25 0 R >> >> >>"},
+          {25, "<< /Subtype /Form /Resources 26 0 R >>"},
+          {26, "<< /XObject << /Back 24 0 R /Self 25 0 R /I 20 0 R >> >>"}},
+         "", 1},
+        {"a form without resources", {form, uses}, {{24, "<< /Subtype /Form >>"}}, "", 2},
+    };
+    for (const row& c : cases) {
+        SCOPED_TRACE(c.what);
+        with_options on(VELLIX_RESOLVE | VELLIX_UNICODE);
+        std::string pdf = images_doc(c.pages, {{20, RGB8, "abcdefghijkl"}}, c.others, c.node_extra);
+        EXPECT_EQ(images_of(pdf), "[" + image_json(c.page, 2, 2, 24, "none", 12) + "]");
+    }
+}
+
+TEST(ImagesResolved, InheritedThroughSeveralNodesAndAParentLoop) {
+    // Catalog 1, root node 2 (with the resources), node 4, node 5 whose
+    // /Parent loops back to itself through 6; pages 7 (under 4) and 8 (under 6).
+    PdfBuilder b;
+    b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.obj(2, "<< /Type /Pages /Kids [4 0 R 5 0 R] /Count 2 /Resources << /XObject << /I 20 0 R >> >> >>");
+    b.obj(4, "<< /Type /Pages /Kids [7 0 R] /Count 1 /Parent 2 0 R >>");
+    b.obj(5, "<< /Type /Pages /Kids [8 0 R] /Count 1 /Parent 6 0 R >>");
+    b.obj(6, "<< /Type /Pages /Parent 5 0 R >>");
+    b.obj(7, "<< /Type /Page /Parent 8 0 R >>");  // a wrong /Parent: a page, then a loop
+    b.obj(8, "<< /Type /Page /Parent 5 0 R /Resources << /XObject << /J 21 0 R >> >> >>");
+    b.stream(20, RGB8, "abcdefghijkl");
+    b.stream(21, RGB8, "abcdefghijk");
+    b.stream(22, RGB8, "abcdefghij");
+    b.xref_trailer("/Size 23 /Root 1 0 R");
+    with_options on(VELLIX_RESOLVE);
+    // Page 7's chain runs 8, 5, 6, 5: no resources; page 8 has its own.
+    EXPECT_EQ(images_of(b.bytes()), "[" + image_json(0, 2, 2, 24, "none", 12) + "," +
+                                        image_json(2, 2, 2, 24, "none", 11) + "," +
+                                        image_json(0, 2, 2, 24, "none", 10) + "]");
+}
+
+TEST(ImagesResolved, ColourSpacesAndValuesByReference) {
+    struct row {
+        std::string dict;
+        objects others;
+        int w, h, bpp;
+        const char* filter;
+    };
+    const std::string img = "/Type /XObject /Subtype /Image /Width 8 /Height 4 ";
+    const row cases[] = {
+        {img + "/ColorSpace 7 0 R /BitsPerComponent 8", {{7, "[/ICCBased 8 0 R]"}, {8, "<< /N 4 /Length 0 >>"}}, 8, 4, 32, "none"},
+        {img + "/ColorSpace [/ICCBased 8 0 R] /BitsPerComponent 8", {{8, "<< /N 1 >>"}}, 8, 4, 8, "none"},
+        {img + "/ColorSpace [/ICCBased 8 0 R] /BitsPerComponent 8", {{8, "<< /Alternate /DeviceRGB >>"}}, 8, 4, 24, "none"},
+        {img + "/ColorSpace 7 0 R /BitsPerComponent 8", {{7, "/DeviceRGB"}}, 8, 4, 24, "none"},
+        {img + "/ColorSpace [/Indexed /DeviceRGB 255 9 0 R] /BitsPerComponent 8", {}, 8, 4, 8, "none"},
+        {img + "/ColorSpace [/Separation /Black /DeviceCMYK 9 0 R] /BitsPerComponent 8", {}, 8, 4, 8, "none"},
+        {img + "/ColorSpace [/DeviceN 7 0 R /DeviceCMYK 9 0 R] /BitsPerComponent 8", {{7, "[/Cyan /Magenta /Spot]"}}, 8, 4, 24, "none"},
+        {img + "/ColorSpace [/Lab << /WhitePoint [1 1 1] >>] /BitsPerComponent 8", {}, 8, 4, 24, "none"},
+        {img + "/ColorSpace [/CalRGB << >>] /BitsPerComponent 16", {}, 8, 4, 48, "none"},
+        {img + "/ColorSpace [/CalGray << >>] /BitsPerComponent 8", {}, 8, 4, 8, "none"},
+        {img + "/ColorSpace /DeviceGray /BitsPerComponent 7 0 R", {{7, "4"}}, 8, 4, 4, "none"},
+        {img + "/ColorSpace /Pattern /BitsPerComponent 8", {}, 8, 4, 0, "none"},
+        {img + "/ImageMask true", {}, 8, 4, 1, "none"},
+        {img + "/ImageMask true /BitsPerComponent 1 /Filter [/CCITTFaxDecode]", {}, 8, 4, 1, "CCITTFaxDecode"},
+        // An ICC profile whose /Alternate names itself: the chain is cut.
+        {img + "/ColorSpace 7 0 R /BitsPerComponent 8", {{7, "[/ICCBased 8 0 R]"}, {8, "<< /Alternate 7 0 R >>"}}, 8, 4, 0, "none"},
+        {"/Subtype /Image /Width 7 0 R /Height 8 0 R /ColorSpace /DeviceGray /BitsPerComponent 8 /Filter 9 0 R",
+         {{7, "640"}, {8, "480"}, {9, "[/FlateDecode/DCTDecode]"}}, 640, 480, 8, "FlateDecode,DCTDecode"},
+        {"/Subtype /Image /Width -5 /Height 3 /Filter /Bad#ffName", {}, 0, 3, 0, "Bad\xEF\xBF\xBDName"},
+    };
+    for (const row& c : cases) {
+        SCOPED_TRACE(c.dict);
+        with_options on(VELLIX_RESOLVE | VELLIX_UNICODE);
+        std::string pdf = images_doc({"/Resources << /XObject << /I 20 0 R >> >>"}, {{20, c.dict, "0123456789"}}, c.others);
+        EXPECT_EQ(images_of(pdf), "[" + image_json(1, c.w, c.h, c.bpp, c.filter, 10) + "]");
+    }
+}
+
+// 10,000 pages all drawing one form that draws a chain of 100 forms with an
+// image at the end of it, and each page one image of its own: the shared
+// forms are walked once, not once per page.
+TEST(ImagesResolved, FormSharedByTenThousandPagesInLinearTime) {
+#if defined(__SANITIZE_ADDRESS__)
+    const int n = 1000;
+    const bool timed = false;
+#else
+    const int n = 10000;
+    const bool timed = true;
+#endif
+    const int chain = 100;
+    std::vector<std::string> pages;
+    std::vector<stream_obj> streams;
+    std::string expected = "[";
+    for (int i = 0; i < n; ++i) {
+        pages.push_back("/Resources << /XObject << /Fm 15000 0 R /Own " + std::to_string(20000 + i) + " 0 R >> >>");
+        streams.push_back({20000 + i, "/Subtype /Image /Width " + std::to_string(i) + " /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 8", "x"});
+        expected += image_json(i + 1, i, 1, 8, "none", 1) + ",";
+    }
+    for (int k = 0; k < chain; ++k) {
+        std::string next = k + 1 < chain ? std::to_string(15001 + k) : "19999";
+        streams.push_back({15000 + k, "/Subtype /Form /Resources << /XObject << /Next " + next + " 0 R /Top 15000 0 R >> >>", "q Q"});
+    }
+    streams.push_back({19999, "/Subtype /Image /Width 5 /Height 5 /ColorSpace /DeviceRGB /BitsPerComponent 8", "xyz"});
+    expected += image_json(1, 5, 5, 24, "none", 3) + "]";
+    TempDir dir;
+    std::string path = dir.file("shared.pdf");
+    write_file(path, images_doc(pages, streams));
+    with_options on(VELLIX_RESOLVE | VELLIX_UNICODE);
+    auto t0 = std::chrono::steady_clock::now();
+    const char* r = vellix_images(path.c_str());
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    ASSERT_NE(r, nullptr) << vellix_last_error();
+    EXPECT_TRUE(std::string(r) == expected) << std::string(r).substr(0, 300);
+    if (timed) EXPECT_LT(ms, 1000);
+}
+
 }  // namespace

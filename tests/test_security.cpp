@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/pdf_builder.h"
 #include "vellix.h"
@@ -33,14 +35,17 @@ std::string security_of(const std::string& bytes) {
     return security_of_file(path);
 }
 
+using objects_t = std::vector<std::pair<int, std::string>>;
+
 // A document whose trailer names /Encrypt (`encrypt` is the trailer value)
-// with an optional encryption dictionary as object 5.
-std::string encrypted_doc(const std::string& encrypt, const std::string& dict_body) {
+// with an optional encryption dictionary as object 5 and further objects.
+std::string encrypted_doc(const std::string& encrypt, const std::string& dict_body, const objects_t& others = {}) {
     PdfBuilder b;
     b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
     b.obj(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
     b.obj(3, "<< /Type /Page /Parent 2 0 R >>");
     if (!dict_body.empty()) b.obj(5, dict_body);
+    for (const auto& [num, body] : others) b.obj(num, body);
     b.xref_trailer("/Size 6 /Root 1 0 R /Encrypt " + encrypt);
     return b.bytes();
 }
@@ -153,6 +158,90 @@ TEST(Security, FilesEncryptedByQpdf) {
             EXPECT_EQ(fn(out.c_str()), nullptr);
             EXPECT_EQ(std::string(vellix_last_error()), refused);
         }
+    }
+}
+
+// Options set for one scope, back to 0 after it.
+struct with_options {
+    explicit with_options(unsigned o) { vellix_set_options(o); }
+    ~with_options() { vellix_set_options(0); }
+};
+
+TEST(SecurityResolved, KeyLengthInBits) {
+    struct row {
+        const char* what;
+        std::string dict;  // object 5
+        objects_t others;
+        int bits;
+    };
+    const row cases[] = {
+        {"top-level /Length, not the crypt filter's",
+         "<< /Filter /Standard /V 4 /CF << /StdCF << /CFM /AESV2 /Length 16 >> >> /StmF /StdCF /Length 128 /P -4 >>",
+         {}, 128},
+        {"/Length by reference", "<< /Filter /Standard /V 2 /Length 6 0 R /P -4 >>", {{6, "96"}}, 96},
+        {"/V 1 without /Length", "<< /Filter /Standard /V 1 /R 2 /P -4 >>", {}, 40},
+        {"/V 2 without /Length", "<< /Filter /Standard /V 2 /R 3 /P -4 >>", {}, 40},
+        {"/V 4 with an AESV2 filter without a length",
+         "<< /Filter /Standard /V 4 /R 4 /CF << /StdCF << /CFM /AESV2 >> >> /StmF /StdCF /StrF /StdCF /P -4 >>", {},
+         128},
+        {"/V 4 with a V2 filter given by reference, named by /StmF",
+         "<< /Filter /Standard /V 4 /CF 6 0 R /StmF /MyCF /P -4 >>", {{6, "<< /MyCF << /CFM /V2 /Length 16 >> >>"}},
+         128},
+        {"/V 4 with an AESV3 filter", "<< /Filter /Standard /V 4 /CF << /StdCF << /CFM /AESV3 >> >> /P -4 >>", {},
+         256},
+        {"/V 5 without /Length",
+         "<< /Filter /Standard /V 5 /R 6 /CF << /StdCF << /CFM /AESV3 /Length 32 >> >> /StmF /StdCF /P -4 >>", {},
+         256},
+        {"/V 4 with an unknown filter", "<< /Filter /Standard /V 4 /CF << /StdCF << /CFM /None >> >> /P -4 >>", {}, 0},
+        {"nothing to go by", "<< /Filter /Standard /P -4 >>", {}, 0},
+    };
+    for (const row& c : cases) {
+        SCOPED_TRACE(c.what);
+        with_options on(VELLIX_RESOLVE | VELLIX_UNICODE);
+        EXPECT_EQ(security_of(encrypted_doc("5 0 R", c.dict, c.others)),
+                  encrypted_json("Standard", c.bits, true, true, true, true));
+    }
+}
+
+TEST(SecurityResolved, TopLevelEntriesAndValidUtf8) {
+    with_options on(VELLIX_RESOLVE | VELLIX_UNICODE);
+    // /P and /Filter nested in a crypt filter come before the top-level ones.
+    EXPECT_EQ(security_of(encrypted_doc(
+                  "5 0 R", "<< /CF << /StdCF << /P -1 /Filter /Inner >> >> /Filter /Standard /V 2 /P -3904 >>")),
+              encrypted_json("Standard", 40, false, false, false, false));
+    // A handler name that is not UTF-8, and one cut to 63 bytes inside a
+    // two-byte sequence: both stay valid UTF-8.
+    EXPECT_EQ(security_of(encrypted_doc("5 0 R", "<< /Filter /Std#ff /V 1 /P -4 >>")),
+              encrypted_json("Std\xEF\xBF\xBD", 40, true, true, true, true));
+    std::string name(62, 'H');
+    EXPECT_EQ(security_of(encrypted_doc("5 0 R", "<< /Filter /" + name + "#c3#a9 /V 1 /P -4 >>")),
+              encrypted_json(name, 40, true, true, true, true));
+}
+
+// qpdf's own figure for each file it encrypts (its JSON's encrypt.parameters.bits).
+TEST(SecurityResolved, QpdfFilesGiveQpdfsBits) {
+    if (std::system("qpdf --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "qpdf not installed";
+    TempDir dir;
+    std::string plain = dir.file("plain.pdf");
+    write_file(plain, minimal_pdf(2, "<< /Title (Secret) >>"));
+    const struct {
+        const char* name;
+        const char* args;
+        int bits;
+    } cases[] = {
+        {"rc4-40", "--allow-weak-crypto --encrypt u o 40 --", 40},
+        {"rc4-128", "--allow-weak-crypto --encrypt u o 128 --use-aes=n --", 128},
+        {"aes-128", "--encrypt u o 128 --use-aes=y --", 128},
+        {"aes-256", "--encrypt u o 256 --", 256},
+    };
+    with_options on(VELLIX_RESOLVE | VELLIX_UNICODE);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string out = dir.file(std::string(c.name) + ".pdf");
+        std::string cmd = std::string("qpdf ") + c.args + " " + plain + " " + out + " >/dev/null 2>&1";
+        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        std::string r = security_of_file(out);
+        EXPECT_NE(r.find("\"key_length\":" + std::to_string(c.bits) + ","), std::string::npos) << r;
     }
 }
 

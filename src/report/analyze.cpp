@@ -3,7 +3,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
+#include "core/options.h"
+#include "load/graph.h"
 #include "report/report_common.h"
 #include "report/reports.h"
 
@@ -21,13 +25,59 @@ struct size_sums {
 // largest value rather than wrapped.
 int32_t clamp32(int64_t v) { return v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v); }
 
+// Marks, by row, the streams that the font descriptor `desc` names as its
+// program (/FontFile, /FontFile2, /FontFile3).
+void mark_programs(const pdf_doc& doc, pdf_val desc, std::vector<bool>& program) {
+    dict_each(desc, [&](std::string_view k, pdf_val v) {
+        if (k == "FontFile" || k == "FontFile2" || k == "FontFile3") {
+            int32_t n = val_ref(v);
+            int64_t row = n > 0 ? doc.by_num.row(n) : -1;
+            if (row >= 0) program[static_cast<size_t>(row)] = true;
+        }
+        return true;
+    });
+}
+
+// The font programs of the document, by row: those named by every font
+// descriptor, whether it is an object of its own (/Type /FontDescriptor), or
+// a font's /FontDescriptor (direct or by reference), or that of a Type0
+// font's descendant. Only rows whose text holds the name FontDescriptor can
+// be or name a descriptor.
+std::vector<bool> font_programs(const pdf_doc& doc) {
+    std::vector<bool> program(doc.objs.size(), false);
+    for (const obj_entry& e : doc.objs) {
+        dict_view r = doc_dict_span(doc, e);
+        if (!r.text || r.key("FontDescriptor") < 0) continue;
+        pdf_val v = graph_object(doc, e.num);
+        if (!v.is_dict()) continue;
+        mark_programs(doc, v, program);
+        mark_programs(doc, dict_get(doc, v, "FontDescriptor"), program);
+        array_each(dict_get(doc, v, "DescendantFonts"), [&](pdf_val kid) {
+            mark_programs(doc, dict_get(doc, graph_resolve(doc, kid), "FontDescriptor"), program);
+            return true;
+        });
+    }
+    return program;
+}
+
 // Adds the stored size of every stream row to its class: /Type /Font first,
 // then /Subtype /Image, everything else (no dictionary included) as streams.
+// With OPT_RESOLVE the font programs count as fonts before both tests.
 size_sums sum_streams(const pdf_doc& doc) {
     size_sums s;
+    const bool resolve = option_on(OPT_RESOLVE);
+    std::vector<bool> program;
+    if (resolve) program = font_programs(doc);
     for (const obj_entry& e : doc.objs) {
         if (!e.has_stream) continue;
         int64_t size = e.data_end - e.data_start;
+        if (resolve) {
+            int64_t row = e.num > 0 ? doc.by_num.row(e.num) : -1;
+            if (row >= 0 && program[static_cast<size_t>(row)]) {
+                s.fonts += size;
+                continue;
+            }
+        }
         dict_view r = doc_dict_span(doc, e);
         if (!r.text) {
             s.streams += size;

@@ -2,8 +2,12 @@
 // handler, key length and four user permissions read from the encryption
 // dictionary (which is stored unencrypted). Nothing is decrypted.
 #include <cstring>
+#include <string>
 
+#include "core/options.h"
+#include "load/graph.h"
 #include "syntax/codecs.h"
+#include "syntax/text_string.h"
 #include "report/report_common.h"
 #include "report/reports.h"
 
@@ -16,6 +20,7 @@ static_assert(sizeof UNENCRYPTED_JSON - 1 == 121);
 
 struct security_facts {
     char method[64] = "unknown";
+    size_t method_len = 7;  // the method's bytes (a name may hold zero bytes)
     int32_t key_length = 0;
     int32_t flags = -1;  // -1: every permission bit set
 };
@@ -30,6 +35,7 @@ void security_read_method(const dict_view& r, security_facts& f) {
     if (n > sizeof f.method - 1) n = sizeof f.method - 1;
     std::memcpy(f.method, name.get(), n);
     f.method[n] = 0;
+    f.method_len = n;
 }
 
 // Permission flags /P, read in place after white space; absent keeps -1.
@@ -53,6 +59,50 @@ security_facts security_read(const pdf_doc& doc) {
     return f;
 }
 
+// Key length in bits as the standard defines it: the top-level /Length of the
+// encryption dictionary; without it, 40 for /V 1 and 2, 256 for /V 5, and for
+// /V 4 128 when the standard crypt filter (/StmF's entry of /CF, else /StdCF)
+// uses /V2 or /AESV2 (256 for /AESV3). 0 when none of these applies.
+int32_t key_bits(const pdf_doc& doc, pdf_val enc) {
+    int64_t n = 0;
+    if (val_int(dict_get(doc, enc, "Length"), &n) && n > 0 && n <= INT32_MAX) return static_cast<int32_t>(n);
+    int64_t v = 0;
+    val_int(dict_get(doc, enc, "V"), &v);
+    if (v == 1 || v == 2) return 40;
+    if (v == 5) return 256;
+    std::string filter = val_name(dict_get(doc, enc, "StmF"));
+    if (filter.empty() || filter == "Identity") filter = "StdCF";
+    pdf_val cf = dict_get(doc, dict_get(doc, enc, "CF"), filter);
+    std::string method = val_name(dict_get(doc, cf, "CFM"));
+    if (method == "AESV3") return 256;
+    if (method == "AESV2" || method == "V2") return 128;
+    return 0;
+}
+
+// The summary read as the standard defines it (OPT_RESOLVE): top-level
+// entries of the encryption dictionary, references followed.
+security_facts security_read_resolved(const pdf_doc& doc, bool unicode) {
+    security_facts f;
+    pdf_val enc = doc.encrypt_obj > 0 ? graph_object(doc, doc.encrypt_obj) : pdf_val{};
+    if (!enc.is_dict()) return f;
+    pdf_val filter = dict_get(doc, enc, "Filter");
+    if (filter.is_name()) {
+        std::string name = val_name(filter);
+        if (unicode) name = utf8_sanitize(name);
+        size_t n = name.size() < sizeof f.method - 1 ? name.size() : sizeof f.method - 1;
+        // A cut inside a multi-byte sequence would leave invalid UTF-8.
+        if (unicode)
+            while (n > 0 && n < name.size() && (static_cast<uint8_t>(name[n]) & 0xC0) == 0x80) --n;
+        std::memcpy(f.method, name.data(), n);
+        f.method[n] = 0;
+        f.method_len = n;
+    }
+    f.key_length = key_bits(doc, enc);
+    int64_t p = 0;
+    if (val_int(dict_get(doc, enc, "P"), &p)) f.flags = static_cast<int32_t>(static_cast<uint32_t>(p));
+    return f;
+}
+
 void bool_piece(strbuf& b, const char* key, bool v) {
     buf_str(&b, key);
     buf_str(&b, v ? "true" : "false");
@@ -65,10 +115,17 @@ bool security_build(const pdf_doc& doc, strbuf& b) {
         buf_bytes(&b, UNENCRYPTED_JSON, sizeof UNENCRYPTED_JSON - 1);
         return true;
     }
-    security_facts f = security_read(doc);
+    const bool resolve = option_on(OPT_RESOLVE);
+    const bool unicode = option_on(OPT_UNICODE);
+    security_facts f = resolve ? security_read_resolved(doc, unicode) : security_read(doc);
     uint32_t bits = static_cast<uint32_t>(f.flags);
     buf_str(&b, "{\"encrypted\":true,\"method\":");
-    json_str_append(&b, f.method);
+    if (unicode) {
+        std::string m = utf8_sanitize(std::string_view(f.method, resolve ? f.method_len : std::strlen(f.method)));
+        json_str_append_n(&b, m.data(), m.size());
+    } else {
+        json_str_append(&b, f.method);
+    }
     buf_str(&b, ",\"key_length\":");
     buf_int(&b, f.key_length);
     bool_piece(b, ",\"permissions\":{\"print\":", bits & 4);
