@@ -1,11 +1,6 @@
 // The vellix command-line tool: its formatting and parsing helpers, and the
 // tool itself run as a process on fixtures and on the bundled sample.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -21,9 +16,8 @@
 #include "flat_json.h"
 #include "pretty.h"
 #include "support/pdf_builder.h"
+#include "support/process.h"
 #include "vellix.h"
-
-extern char** environ;
 
 namespace {
 
@@ -281,86 +275,13 @@ struct run_result {
 // stdout_path set, standard output goes to that file instead of a pipe.
 run_result run_tool(const std::vector<std::string>& args, const std::string& input = "",
                     const char* stdout_path = nullptr) {
-    run_result r;
-    int in[2], out[2], err[2];
-    if (pipe(in) || pipe(out) || pipe(err)) {
-        ADD_FAILURE() << "pipe failed";
-        return r;
-    }
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-    if (stdout_path)
-        posix_spawn_file_actions_addopen(&fa, 1, stdout_path, O_WRONLY, 0);
-    else
-        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) posix_spawn_file_actions_addclose(&fa, fd);
-
     std::vector<std::string> full = {VELLIX_CLI_PATH};
     full.insert(full.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : full) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    if (rc != 0) {
-        ADD_FAILURE() << "cannot start " << VELLIX_CLI_PATH;
-        close(in[1]);
-        close(out[0]);
-        close(err[0]);
-        return r;
-    }
-    // Feed standard input and drain both outputs together, so that neither
-    // side can block the other.
-    size_t fed = 0;
-    if (input.empty()) {
-        close(in[1]);
-        in[1] = -1;
-    }
-    std::string* sinks[] = {&r.out, &r.err};
-    int fds[] = {out[0], err[0]};
-    int open_outputs = 2;
-    while (open_outputs > 0 || in[1] >= 0) {
-        pollfd p[3];
-        int n = 0;
-        for (int k = 0; k < 2; ++k)
-            if (fds[k] >= 0) p[n++] = {fds[k], POLLIN, 0};
-        if (in[1] >= 0) p[n++] = {in[1], POLLOUT, 0};
-        if (poll(p, n, 30000) <= 0) break;
-        for (int j = 0; j < n; ++j) {
-            if (!p[j].revents) continue;
-            if (p[j].fd == in[1]) {
-                ssize_t w = write(in[1], input.data() + fed, input.size() - fed);
-                if (w > 0) fed += static_cast<size_t>(w);
-                if (w <= 0 || fed == input.size()) {
-                    close(in[1]);
-                    in[1] = -1;
-                }
-                continue;
-            }
-            int k = p[j].fd == fds[0] ? 0 : 1;
-            char buf[65536];
-            ssize_t got = read(fds[k], buf, sizeof buf);
-            if (got > 0) {
-                sinks[k]->append(buf, static_cast<size_t>(got));
-            } else {
-                close(fds[k]);
-                fds[k] = -1;
-                --open_outputs;
-            }
-        }
-    }
-    for (int fd : {in[1], fds[0], fds[1]})
-        if (fd >= 0) close(fd);
-    int ws = 0;
-    waitpid(pid, &ws, 0);
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
-    return r;
+    process_setup setup;
+    setup.input = input;
+    setup.stdout_path = stdout_path;
+    process_result p = run_process(full, setup);
+    return {p.status, p.out, p.err};
 }
 
 const std::string SAMPLE = VELLIX_SOURCE_DIR "/samples/sample.pdf";
@@ -521,16 +442,35 @@ TEST(CliTool, BatchCompareAndBatchClear) {
     write_file(junk, "not a pdf at all");
     const std::string in = dir.file("in");
 
-    const char* want = nullptr;
-    ASSERT_EQ(vellix_batch_read(in.c_str(), &want), 1);
-    std::string want_text = want, want_warning = vellix_last_error();
-    ASSERT_FALSE(want_warning.empty());
+    // One JSON line per file in name order, the junk file's failure among
+    // them; the failure makes the exit status 1.
+    std::string want;
+    for (const std::string& f : {a, b})
+        want += "{\"path\":\"" + f + "\",\"result\":" + text_or_null(vellix_read(f.c_str())) + "}\n";
+    want += ("{\"path\":\"" + junk + "\",\"error\":\"no PDF objects found \xe2\x80\x94 not a PDF: " +
+                                 junk + "\"}\n");
     run_result r = run_tool({"batch", in});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, want_text + "\n");
-    EXPECT_EQ(r.err, "vellix: warning: skipped a file: " + want_warning + "\n");
-    run_result rp = run_tool({"batch", "--pretty", in});
-    EXPECT_EQ(canonical_json(rp.out), canonical_json(want_text));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, want);
+    EXPECT_EQ(r.err, "vellix: 1 of 3 files failed\n");
+    run_result rp = run_tool({"batch", "--array", "--pretty", in});
+    std::string lines = want;
+    std::replace(lines.begin(), lines.end(), '\n', ',');
+    EXPECT_EQ(canonical_json(rp.out), canonical_json("[" + lines.substr(0, lines.size() - 1) + "]"));
+
+    // The library's own batch array (options 0): each good file's result
+    // holds the fields of its entry there, less "file".
+    const char* old = nullptr;
+    std::string old_text = with_options(0u, [&] {
+        return vellix_batch_read(in.c_str(), &old) ? std::string(old) : std::string("<failed>");
+    });
+    r = run_tool({"batch", "--exact", in});
+    for (const std::string& f : {a, b}) {
+        std::string name = fs::path(f).filename().string();
+        std::string result = with_options(0u, [&] { return text_or_null(vellix_read(f.c_str())); });
+        EXPECT_NE(r.out.find("{\"path\":\"" + f + "\",\"result\":" + result + "}\n"), std::string::npos);
+        EXPECT_NE(old_text.find("{\"file\":\"" + name + "\"," + result.substr(1)), std::string::npos) << old_text;
+    }
 
     std::string cmp = text_or_null(vellix_compare(a.c_str(), b.c_str()));
     r = run_tool({"compare", a, b});
@@ -542,9 +482,11 @@ TEST(CliTool, BatchCompareAndBatchClear) {
 
     const std::string out = dir.file("out");
     r = run_tool({"batch-clear", in, out});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "2\n");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "{\"path\":\"" + a + "\",\"result\":{\"output\":\"" + out + "/a.pdf\"}}\n"
+                     "{\"path\":\"" + b + "\",\"result\":{\"output\":\"" + out + "/b.pdf\"}}\n"
+                     "{\"path\":\"" + junk + "\",\"error\":\"no PDF objects found \xe2\x80\x94 not a PDF: " + junk + "\"}\n");
+    EXPECT_EQ(r.err, "vellix: 1 of 3 files failed\n");
     ASSERT_TRUE(fs::exists(out + "/a.pdf"));
     ASSERT_TRUE(fs::exists(out + "/b.pdf"));
     EXPECT_FALSE(fs::exists(out + "/x.pdf"));
@@ -568,7 +510,6 @@ TEST(CliTool, FailuresExitOneWithTheLibraryMessage) {
         {{"fonts", text}, "no PDF objects found \xe2\x80\x94 not a PDF: " + text},
         {{"xmp", enc}, "encrypted PDFs are not supported: " + enc},
         {{"compare", good, missing}, "cannot open " + missing},
-        {{"batch", dir.file("nowhere")}, "cannot open directory " + dir.file("nowhere")},
         {{"batch-clear", dir.path().string(), nodir}, "cannot create directory " + nodir},
         {{"set", missing, "-o", out, "--title", "x"}, "cannot open " + missing},
         {{"set", good, "-o", out, "--json", "[]"}, "invalid JSON object for vellix_write_full"},
@@ -610,7 +551,7 @@ TEST(CliTool, UsageErrorsExitTwo) {
         {{"info", in, in}, "vellix: info: unexpected operand '" + in + "'"},
         {{"info", "--colour", in}, "vellix: info: unknown option '--colour'"},
         {{"compare", in}, "vellix: compare: missing operand (expects FILE_A FILE_B)"},
-        {{"batch-clear", "--pretty", "a", "b"}, "vellix: batch-clear: unknown option '--pretty'"},
+        {{"batch-clear", "--colour", "a", "b"}, "vellix: batch-clear: unknown option '--colour'"},
         {{"set", in, "--title", "x"}, "vellix: set: give -o OUT or --in-place"},
         {{"set", in, "-o", out, "--in-place", "--title", "x"}, "vellix: set: -o and --in-place exclude each other"},
         {{"set", in, "-o", out}, "vellix: set: nothing to set (give a field option or --json)"},

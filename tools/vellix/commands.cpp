@@ -59,17 +59,6 @@ int run_compare(const parsed_args& a) {
     return report_result(vellix_compare(a.positionals[0].c_str(), a.positionals[1].c_str()), a);
 }
 
-int run_batch(const parsed_args& a) {
-    const char* text = nullptr;
-    if (!vellix_batch_read(a.positionals[0].c_str(), &text)) return library_failure();
-    // Files that could not be read are left out; the library keeps the reason
-    // for the last of them.
-    const char* skipped = vellix_last_error();
-    int rc = print_text(text, a.has("pretty"));
-    if (rc == EXIT_OK && skipped && *skipped) print_error(std::string("warning: skipped a file: ") + skipped);
-    return rc;
-}
-
 // ---- writers --------------------------------------------------------------
 
 const command* self(const char* name) { return find_command(name); }
@@ -190,16 +179,6 @@ int run_clear_xmp(const parsed_args& a) {
     return write_result(vellix_clear_xmp(a.positionals[0].c_str(), out.c_str()));
 }
 
-int run_batch_clear(const parsed_args& a) {
-    int n = vellix_batch_clear(a.positionals[0].c_str(), a.positionals[1].c_str());
-    if (n < 0) return library_failure();
-    if (std::printf("%d\n", n) < 0 || std::fflush(stdout) != 0) {
-        print_error("cannot write to standard output");
-        return EXIT_FAILED;
-    }
-    return EXIT_OK;
-}
-
 // ---- the table ------------------------------------------------------------
 
 const option_spec PRETTY = {"pretty", 0, nullptr, "indent the JSON, one member per line"};
@@ -258,15 +237,24 @@ std::vector<command> make_commands() {
          1, run_set_xmp},
         {"clear-xmp", "FILE", "FILE (-o OUT | --in-place)", "remove the XMP metadata", "",
          {OUTPUT, IN_PLACE}, 1, run_clear_xmp},
-        {"batch", "DIR", "[--pretty] DIR", "Info of every .pdf file of DIR",
-         "Files that cannot be read are left out; a warning on standard error names\n"
-         "the last of them.\n",
-         {PRETTY}, 1, run_batch},
-        {"batch-clear", "IN_DIR OUT_DIR", "IN_DIR OUT_DIR",
-         "copies of IN_DIR/*.pdf without Info and XMP into OUT_DIR",
-         "OUT_DIR is created when missing (its parent must exist). Prints the number\n"
-         "of files written; files that cannot be read are skipped.\n",
-         {}, 2, run_batch_clear},
+        {"batch", "INPUT...", "[OPTIONS] (FILE | DIR)... [--files-from LIST]",
+         "one report (or writer) over many files, as JSON Lines",
+         "Each file gives one line, {\"path\":...,\"result\":{...}} or\n"
+         "{\"path\":...,\"error\":\"...\"}, in the order of the inputs; --array prints\n"
+         "one JSON array of the same records. A directory gives its *.pdf files\n"
+         "(in name order; with -r those of its subdirectories too); files named\n"
+         "directly or in LIST are taken whatever their names. Writers (--op clear,\n"
+         "clear-xmp, clear-all, set, set-xmp) put their copies under -o OUT_DIR at\n"
+         "the place of each input: a file of a directory DIR at its path below DIR,\n"
+         "other files at their relative path. Exit status 1 when any file failed\n"
+         "(their number on standard error).\n",
+         batch_options(false), -1, run_batch},
+        {"batch-clear", "INPUT... OUT_DIR", "[OPTIONS] (FILE | DIR)... (OUT_DIR | -o OUT_DIR)",
+         "copies without Info and XMP into OUT_DIR (mirroring the inputs)",
+         "The same as batch --op clear-all: without -o the last operand is the output\n"
+         "directory, created when missing (its parent must exist). Prints one record\n"
+         "per file, {\"path\":...,\"result\":{\"output\":...}} or an error.\n",
+         batch_options(true), -1, run_batch_clear},
         {"compare", "FILE_A FILE_B", "[--pretty] FILE_A FILE_B", "field-by-field comparison of the Info",
          "Fields are grouped as added (only in FILE_B), removed (only in FILE_A),\n"
          "changed (both, different) and same.\n",

@@ -22,12 +22,17 @@ struct command {
     const char* summary;   // one line for the tool's help
     const char* details;   // further paragraphs for the command's help
     std::vector<option_spec> options;
-    int operand_count;
+    int operand_count;  // -1: any number, checked by the command
     int (*run)(const parsed_args& args);
 };
 
 const std::vector<command>& all_commands();
 const command* find_command(const std::string& name);
+
+// The batch commands (batch.cpp) and their options.
+int run_batch(const parsed_args& args);
+int run_batch_clear(const parsed_args& args);
+const std::vector<option_spec>& batch_options(bool clear_command);
 
 // Help texts.
 std::string tool_help();
