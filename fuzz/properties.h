@@ -173,6 +173,10 @@ inline std::string check_text_exports(const std::string& dir, const uint8_t* dat
 //    with their found length, so in the copy the declared end falls on other
 //    bytes, and where it meets another stream's "endstream" the stream
 //    swallows the objects written between.
+// 6. The keyword "stream" in the text of an object from an object stream
+//    (outside strings it cannot be told from a stream there): written as a
+//    direct object, the copy holds "stream" after a dictionary, and the scan
+//    reads a stream whose data run on over the objects written after it.
 // Whether text[from, to) holds the whole word "obj" after a number, white
 // space and a number.
 inline bool holds_object_header(const uint8_t* text, pos from, pos to) {
@@ -272,6 +276,10 @@ inline std::string copy_difference_reason(const std::string& path) {
             if (!e.objstm_text || e.objstm_len <= 0) continue;
             if (holds_object_header(e.objstm_text, 0, e.objstm_len)) {
                 reason = "the text of object " + std::to_string(e.num) + " from an object stream holds an object header";
+                break;
+            }
+            if (kw_find(e.objstm_text, 0, e.objstm_len, "stream") >= 0) {
+                reason = "the text of object " + std::to_string(e.num) + " from an object stream holds the keyword stream";
                 break;
             }
             // The writers leave out white space and comments before the value.
