@@ -1,6 +1,8 @@
-// vellix_page_labels end to end: label ranges of a /PageLabels array.
+// vellix_page_labels end to end: label ranges of a /PageLabels array, and
+// with VELLIX_RESOLVE the number tree the PDF standard defines.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,7 +36,7 @@ std::string labels_of(const std::string& bytes) {
     return r ? std::string(r) : "NULL: " + std::string(vellix_last_error());
 }
 
-std::string range(int start, const std::string& style, const std::string& prefix, int start_num) {
+std::string range(int start, const std::string& style, const std::string& prefix, long long start_num) {
     return "{\"start\":" + std::to_string(start) + ",\"style\":\"" + style + "\",\"prefix\":\"" + prefix +
            "\",\"start_num\":" + std::to_string(start_num) + "}";
 }
@@ -146,6 +148,185 @@ TEST(PageLabels, NoLabelsAndFailures) {
     std::string missing = dir.file("missing.pdf");
     EXPECT_EQ(vellix_page_labels(missing.c_str()), nullptr);
     EXPECT_EQ(std::string(vellix_last_error()), "cannot open " + missing);
+}
+
+// Sets this thread's options for one scope.
+struct with_options {
+    explicit with_options(unsigned o) : prev(vellix_set_options(o)) {}
+    ~with_options() { vellix_set_options(prev); }
+    unsigned prev;
+};
+
+constexpr unsigned RESOLVE = VELLIX_RESOLVE;
+constexpr unsigned BOTH = VELLIX_UNICODE | VELLIX_RESOLVE;
+
+TEST(PageLabelsResolved, NumberTreeWithKidsLimitsAndIndirectDictionaries) {
+    // Root by reference, two kids with /Limits (which are bounds, not
+    // entries), label dictionaries inline and by reference, one without /S.
+    objects tree = {{10, "<< /Kids [11 0 R 12 0 R] >>"},
+                    {11, "<< /Limits [0 3] /Nums [0 20 0 R 3 << /S /D /St 5 >>] >>"},
+                    {12, "<< /Limits [7 9] /Nums [7 << /P (App-) /S /A >> 9 21 0 R] >>"},
+                    {20, "<< /Type /PageLabel /S /r >>"},
+                    {21, "<< /P (Index) >>"}};
+    const std::string expected = "[" + range(0, "roman_lower", "", 1) + "," + range(3, "decimal", "", 5) + "," +
+                                 range(7, "alpha_upper", "App-", 1) + "," + range(9, "none", "Index", 1) + "]";
+    {
+        with_options o(RESOLVE);
+        EXPECT_EQ(labels_of(labels_doc("10 0 R", tree)), expected);
+        EXPECT_STREQ(vellix_last_error(), "");
+    }
+    EXPECT_EQ(labels_of(labels_doc("10 0 R", tree)), "[]");  // options 0: number trees are not read
+}
+
+TEST(PageLabelsResolved, LabelDictionaries) {
+    struct row {
+        std::string labels;  // the value of /PageLabels
+        std::string json;
+    };
+    const row cases[] = {
+        {"<< /Nums [0 << /S /D >> 1 << /S /R >> 2 << /S /r >> 3 << /S /A >> 4 << /S /a >>] >>",
+         "[" + range(0, "decimal", "", 1) + "," + range(1, "roman_upper", "", 1) + "," +
+             range(2, "roman_lower", "", 1) + "," + range(3, "alpha_upper", "", 1) + "," +
+             range(4, "alpha_lower", "", 1) + "]"},
+        // No numbering: no /S, a name no viewer numbers with, a string.
+        {"<< /Nums [0 << /P (Cover) >> 1 << /S /Roman >> 2 << /S (D) >> 3 << >>] >>",
+         "[" + range(0, "none", "Cover", 1) + "," + range(1, "none", "", 1) + "," + range(2, "none", "", 1) + "," +
+             range(3, "none", "", 1) + "]"},
+        // First numbers beyond 32 bits kept; below 1 or not an integer: 1.
+        {"<< /Nums [0 << /S /D /St 2147483648 >> 1 << /S /a /St 9000000000000 >> 2 << /S /D /St 0 >> "
+         "3 << /S /D /St -4 >> 4 << /S /D /St 2.5 >> 5 << /S /R /St 3999 >>] >>",
+         "[" + range(0, "decimal", "", 2147483648LL) + "," + range(1, "alpha_lower", "", 9000000000000LL) + "," +
+             range(2, "decimal", "", 1) + "," + range(3, "decimal", "", 1) + "," + range(4, "decimal", "", 1) + "," +
+             range(5, "roman_upper", "", 3999) + "]"},
+        // Pairs that label no page: a negative or non-integer key, a value
+        // that is no dictionary. A key and value by reference are read.
+        {"<< /Nums [-1 << /S /R >> (x) << /S /R >> 1 (text) 2 30 0 R 3 31 0 R] >>",
+         "[" + range(2, "alpha_lower", "", 1) + "]"},
+        {"<< /Nums [0 << /P <FEFF0041> >>] >>", "[" + range(0, "none", "\xFE\xFF", 1) + "]"},  // bytes: cut at zero
+        {"<< /Nums [0 << /P 32 0 R /S /D >>] >>", "[" + range(0, "decimal", "ref-", 1) + "]"},
+        {"<< /Kids [] >>", "[]"},
+        {"<< >>", "[]"},
+        {"/Labels", "[]"},
+    };
+    objects more = {{30, "<< /S /a >>"}, {31, "[1 2]"}, {32, "(ref-)"}};
+    with_options o(RESOLVE);
+    for (const row& c : cases) {
+        SCOPED_TRACE(c.labels);
+        EXPECT_EQ(labels_of(labels_doc(c.labels, more)), c.json);
+    }
+}
+
+TEST(PageLabelsResolved, ArrayFormKeepsWorking) {
+    struct row {
+        std::string labels;
+        std::string json;
+    };
+    const row cases[] = {
+        {"[[0 << /S /r >>] [4 << /S /D /P (A-) >>] 9]",
+         "[" + range(0, "roman_lower", "", 1) + "," + range(4, "decimal", "A-", 1) + "," + range(9, "decimal", "", 1) +
+             "]"},
+        {"[0 10]", "[" + range(0, "decimal", "", 1) + "," + range(10, "decimal", "", 1) + "]"},
+        // Pairs written flat, as in /Nums: the dictionary belongs to the index before it.
+        {"[0 << /S /r /St 3 >> 4 12 0 R 6]",
+         "[" + range(0, "roman_lower", "", 3) + "," + range(4, "alpha_upper", "B-", 1) + "," +
+             range(6, "decimal", "", 1) + "]"},
+        {"[[<< /S /A >>] [2] [5 12 0 R]]",
+         "[" + range(0, "alpha_upper", "", 1) + "," + range(2, "decimal", "", 1) + "," +
+             range(5, "alpha_upper", "B-", 1) + "]"},
+        {"15 0 R", "[" + range(0, "roman_upper", "", 1) + "," + range(3, "none", "B", 1) + "]"},
+    };
+    objects more = {{12, "<< /S /A /P (B-) >>"}, {15, "[[0 << /S /R >>] [3 << /P (B) >>]]"}};
+    with_options o(RESOLVE);
+    for (const row& c : cases) {
+        SCOPED_TRACE(c.labels);
+        EXPECT_EQ(labels_of(labels_doc(c.labels, more)), c.json);
+    }
+}
+
+TEST(PageLabelsResolved, UnicodePrefixes) {
+    struct row {
+        std::string prefix;  // the value of /P
+        std::string json;    // as a JSON text
+    };
+    const row cases[] = {
+        {"<FEFF00DC0062002D>", "\xC3\x9C" "b-"},                // UTF-16BE
+        {"<FEFFD83DDE00>", "\xF0\x9F\x98\x80"},                 // a surrogate pair
+        {"(Jos\\351-)", "Jos\xC3\xA9-"},                        // PDFDocEncoding
+        {"(a\\000b)", "a\\u0000b"},                             // the zero byte is text
+        {"<FEFFD800>", "\xEF\xBF\xBD"},                         // a lone surrogate
+        {"(" + std::string(200, 'p') + ")", std::string(200, 'p')},  // not cut
+    };
+    for (const row& c : cases) {
+        SCOPED_TRACE(c.prefix);
+        {
+            with_options o(BOTH);
+            EXPECT_EQ(labels_of(labels_doc("<< /Nums [0 << /S /D /P " + c.prefix + " >>] >>")),
+                      "[" + range(0, "decimal", c.json, 1) + "]");
+        }
+        {
+            // Decoding alone: the label array of the byte rules.
+            with_options o(VELLIX_UNICODE);
+            EXPECT_EQ(labels_of(labels_doc("[[0 << /S /D /P " + c.prefix + " >>]]")),
+                      "[" + range(0, "decimal", c.json, 1) + "]");
+        }
+    }
+}
+
+long long labels_timed_ms(const std::string& bytes, std::string& out) {
+    TempDir dir;
+    std::string path = dir.file("in.pdf");
+    write_file(path, bytes);
+    auto t0 = std::chrono::steady_clock::now();
+    const char* r = vellix_page_labels(path.c_str());
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    out = r ? r : "NULL: " + std::string(vellix_last_error());
+    return ms;
+}
+
+TEST(PageLabelsResolved, HostileTreesEnd) {
+    with_options o(RESOLVE);
+    struct row {
+        const char* what;
+        objects tree;  // the root is object 10
+        std::string json;
+    };
+    const row cases[] = {
+        {"root among its own kids", {{10, "<< /Nums [0 << /S /r >>] /Kids [10 0 R 11 0 R] >>"},
+                                     {11, "<< /Nums [2 << /S /D >>] /Kids [10 0 R] >>"}},
+         "[" + range(0, "roman_lower", "", 1) + "," + range(2, "decimal", "", 1) + "]"},
+        {"two kids naming each other", {{10, "<< /Kids [11 0 R] >>"},
+                                        {11, "<< /Nums [0 << /S /a >>] /Kids [12 0 R] >>"},
+                                        {12, "<< /Nums [4 << /S /A >>] /Kids [11 0 R 12 0 R] >>"}},
+         "[" + range(0, "alpha_lower", "", 1) + "," + range(4, "alpha_upper", "", 1) + "]"},
+        {"the same kid twice", {{10, "<< /Kids [11 0 R 11 0 R] >>"}, {11, "<< /Nums [0 << /S /R >>] >>"}},
+         "[" + range(0, "roman_upper", "", 1) + "]"},
+    };
+    for (const row& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(labels_of(labels_doc("10 0 R", c.tree)), c.json);
+    }
+
+    // A chain of 100,000 nodes, each the only kid of the one before: the walk
+    // stops descending after a fixed depth, keeping what it read above it.
+    const int depth = 100000;
+    PdfBuilder b;
+    b.obj(1, "<< /Type /Catalog /Pages 2 0 R /PageLabels 10 0 R >>");
+    b.obj(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    b.obj(3, "<< /Type /Page /Parent 2 0 R >>");
+    for (int i = 0; i < depth; ++i) {
+        std::string body = "<< /Nums [" + std::to_string(i) + " << /S /D >>]";
+        if (i + 1 < depth) body += " /Kids [" + std::to_string(11 + i) + " 0 R]";
+        b.obj(10 + i, body + " >>");
+    }
+    b.xref_trailer("/Size " + std::to_string(10 + depth) + " /Root 1 0 R");
+    std::string out;
+    long long ms = labels_timed_ms(b.bytes(), out);
+    ASSERT_EQ(out.substr(0, 2 + range(0, "decimal", "", 1).size()), "[" + range(0, "decimal", "", 1) + ",");
+    EXPECT_EQ(out.back(), ']');
+    EXPECT_EQ(out.find(range(depth - 1, "decimal", "", 1)), std::string::npos);
+#if !defined(__SANITIZE_ADDRESS__)
+    EXPECT_LT(ms, 2000);
+#endif
 }
 
 }  // namespace

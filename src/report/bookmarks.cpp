@@ -1,10 +1,14 @@
 // Bookmarks: the document outline as nested JSON, each item with its title,
-// the page its destination points to, and its children.
+// the page its destination points to, and its children. With OPT_RESOLVE
+// the standard reading (bookmarks_resolve.cpp) runs instead.
 #include <new>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "core/options.h"
 #include "syntax/codecs.h"
+#include "report/nav_resolve.h"
 #include "report/report_common.h"
 #include "report/reports.h"
 
@@ -69,10 +73,18 @@ cstr item_title(const dict_view& r) {
     return nullptr;
 }
 
+// The title's bytes whole, zero bytes included (for the decoded text).
+std::string item_title_bytes(const dict_view& r) {
+    pos v = r.value("Title");
+    strbuf t;
+    if (v >= 0 && !(r.text[v] == '<' && dict_opens(r.text, v, r.end)))
+        if (!literal_decode_to(r.text, v, r.end, &t)) hex_decode_to(r.text, v, r.end, &t);
+    return std::string(t.data ? t.data : "", t.len);
+}
+
 // Writes one item up to (not including) its children and closing brace.
 // Returns its /First (-1 when none); stores its /Next.
 int32_t item_write_head(outline_ctx& cx, const obj_entry& item, const dict_view& r, int32_t& flag) {
-    cstr title = item_title(r);
     pos dv = r.value("Dest");
     int32_t page = dv >= 0 ? dest_to_page(cx, r.text, dv, r.end) : 0;
     size_t row = doc_row(cx.doc, &item);
@@ -81,7 +93,12 @@ int32_t item_write_head(outline_ctx& cx, const obj_entry& item, const dict_view&
     if (!flag) buf_bytes(&cx.b, ",", 1);
     flag = 0;
     buf_str(&cx.b, "{\"title\":");
-    json_str_append(&cx.b, title ? title.get() : "");
+    if (option_on(OPT_UNICODE)) {
+        text_json_append(&cx.b, item_title_bytes(r));
+    } else {
+        cstr title = item_title(r);
+        json_str_append(&cx.b, title ? title.get() : "");
+    }
     buf_str(&cx.b, ",\"page\":");
     buf_int(&cx.b, page);
     return r.ref("First");
@@ -169,6 +186,7 @@ const obj_entry* outline_first_item(const pdf_doc& doc) {
 }  // namespace
 
 bool bookmarks_build(const pdf_doc& doc, strbuf& b) {
+    if (option_on(OPT_RESOLVE)) return bookmarks_build_resolved(doc, b);
     buf_bytes(&b, "[", 1);
     if (const obj_entry* first = outline_first_item(doc)) {
         outline_ctx cx{doc, b, {}, {}, {}, {}};

@@ -1,10 +1,13 @@
 // Page labels: the label ranges of the catalog's /PageLabels array, each
 // with its first page index, numbering style, prefix and first number.
-// Number trees (/PageLabels as a dictionary) give no ranges.
+// Number trees (/PageLabels as a dictionary) give no ranges here; with
+// OPT_RESOLVE the standard reading (page_labels_resolve.cpp) runs instead.
 #include <cstring>
 #include <string>
 
+#include "core/options.h"
 #include "syntax/codecs.h"
+#include "report/nav_resolve.h"
 #include "report/report_common.h"
 #include "report/reports.h"
 
@@ -51,7 +54,13 @@ void label_dict_read(const uint8_t* t, pos ds, pos avail_end, label_range& r) {
         r.style = label_style(t + v + 1, n < STYLE_MAX ? n : STYLE_MAX);
     }
     v = d.value("P");
-    if (v >= 0) {
+    if (v >= 0 && option_on(OPT_UNICODE)) {
+        // The whole prefix, zero bytes included, for the decoded text.
+        strbuf s;
+        if (!(t[v] == '<' && dict_opens(t, v, d.end)))
+            if (!literal_decode_to(t, v, d.end, &s)) hex_decode_to(t, v, d.end, &s);
+        r.prefix.assign(s.data ? s.data : "", s.len);
+    } else if (v >= 0) {
         cstr s;
         if (t[v] == '(')
             s = literal_decode(t, v, d.end);
@@ -82,7 +91,7 @@ void label_write(strbuf& b, const label_range& r, bool& first) {
     buf_str(&b, ",\"style\":");
     json_str_append(&b, r.style);
     buf_str(&b, ",\"prefix\":");
-    json_str_append(&b, r.prefix.c_str());
+    text_json_append(&b, r.prefix);
     buf_str(&b, ",\"start_num\":");
     buf_int(&b, r.start_num);
     buf_bytes(&b, "}", 1);
@@ -183,6 +192,7 @@ bool label_array_find(const pdf_doc& doc, label_array& out) {
 }  // namespace
 
 bool page_labels_build(const pdf_doc& doc, strbuf& b) {
+    if (option_on(OPT_RESOLVE)) return page_labels_build_resolved(doc, b);
     buf_bytes(&b, "[", 1);
     label_array a;
     if (label_array_find(doc, a)) label_array_write(doc, a, b);
