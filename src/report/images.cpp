@@ -175,8 +175,9 @@ private:
     std::vector<pdf_val> answers_;
 };
 
-// Walks the resources reached from the pages in page order and gives each
-// image the first page that reaches it. Whatever was walked for one page
+// Walks the resources reached from the pages in page order (the page's own
+// or inherited resources, and the normal appearances of its annotations) and
+// gives each image the first page that reaches it. Whatever was walked for one page
 // (a resource or XObject dictionary, a form) has given its images a page no
 // later than any later page would, so it is never walked again: the whole
 // walk is linear in the size of the graph, with an explicit stack.
@@ -192,17 +193,47 @@ public:
             if (!page.is_dict()) continue;
             pdf_val res = dict_get(doc_, page, "Resources");
             if (!res.is_dict()) res = inherited_.of(page);
-            walk(res, static_cast<int32_t>(i + 1));
+            stack_.push_back(res);
+            annotations(page);
+            walk(static_cast<int32_t>(i + 1));
         }
         return std::move(first_);
     }
 
 private:
-    // True the first time the dictionary at v's position is seen.
-    bool first_time(pdf_val v) { return v.is_dict() && seen_.insert(v.text + v.start).second; }
+    // True the first time the dictionary or array at v's position is seen.
+    bool first_time(pdf_val v) { return (v.is_dict() || v.is_array()) && seen_.insert(v.text + v.start).second; }
 
-    void walk(pdf_val res, int32_t page) {
-        stack_.push_back(res);
+    // The normal appearances of the page's annotations are forms drawn on
+    // the page: a stream, or a dictionary of appearance states.
+    void annotations(pdf_val page) {
+        pdf_val annots = dict_get(doc_, page, "Annots");
+        if (!first_time(annots)) return;
+        array_each(annots, [&](pdf_val a) {
+            pdf_val annot = graph_resolve(doc_, a);
+            if (!first_time(annot)) return true;
+            pdf_val normal = dict_get_raw(dict_get(doc_, annot, "AP"), "N");
+            if (appearance(val_ref(normal))) return true;
+            pdf_val states = graph_resolve(doc_, normal);
+            if (first_time(states))
+                dict_each(states, [&](std::string_view, pdf_val v) {
+                    appearance(val_ref(v));
+                    return true;
+                });
+            return true;
+        });
+    }
+
+    // A form given as an appearance: its resources are walked. False when
+    // object n is no stream.
+    bool appearance(int32_t n) {
+        const obj_entry* e = n > 0 ? doc_find(doc_, n) : nullptr;
+        if (!e || !e->has_stream) return false;
+        if (forms_.first_visit(n)) stack_.push_back(dict_get(doc_, graph_object(doc_, n), "Resources"));
+        return true;
+    }
+
+    void walk(int32_t page) {
         while (!stack_.empty()) {
             pdf_val r = stack_.back();
             stack_.pop_back();
