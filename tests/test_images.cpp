@@ -289,6 +289,19 @@ TEST(ImagesResolved, PageIsTheFirstPageWhoseResourcesReachTheImage) {
           {26, "<< /XObject << /Back 24 0 R /Self 25 0 R /I 20 0 R >> >>"}},
          "", 1},
         {"a form without resources", {form, uses}, {{24, "<< /Subtype /Form >>"}}, "", 2},
+        {"an annotation's normal appearance", {"", "/Annots [30 0 R]"},
+         {{30, "<< /Type /Annot /Subtype /Widget /AP << /N 31 0 R >> >>"},
+          {31, "<< /Length 0 /Subtype /Form /Resources << /XObject << /I 20 0 R >> >> >>\nstream\n\nendstream"}},
+         "", 2},
+        {"an appearance state, annotations by reference", {"", "", "/Annots 29 0 R"},
+         {{29, "[<< /AP << /N 32 0 R >> >>]"},
+          {32, "<< /Off 31 0 R /On 33 0 R >>"},
+          {31, "<< /Length 0 /Resources << >> >>\nstream\n\nendstream"},
+          {33, "<< /Length 0 /Resources 24 0 R >>\nstream\n\nendstream"},
+          {24, "<< /XObject << /I 20 0 R >> >>"}},
+         "", 3},
+        {"a down appearance is not drawn", {"/Annots [<< /AP << /D 31 0 R >> >>]"},
+         {{31, "<< /Length 0 /Resources << /XObject << /I 20 0 R >> >> >>\nstream\n\nendstream"}}, "", 0},
     };
     for (const row& c : cases) {
         SCOPED_TRACE(c.what);
@@ -392,7 +405,9 @@ TEST(ImagesResolved, FormSharedByTenThousandPagesInLinearTime) {
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
     ASSERT_NE(r, nullptr) << vellix_last_error();
     EXPECT_TRUE(std::string(r) == expected) << std::string(r).substr(0, 300);
-    if (timed) EXPECT_LT(ms, 1000);
+    if (timed) {
+        EXPECT_LT(ms, 1000);
+    }
 }
 
 }  // namespace

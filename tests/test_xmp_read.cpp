@@ -357,4 +357,146 @@ TEST(XmpRealProducers, CairoOutputHasNoXmp) {
     EXPECT_STREQ(vellix_last_error(), "");
 }
 
+// Options set for one scope, back to 0 after it.
+struct with_options {
+    explicit with_options(unsigned o) { vellix_set_options(o); }
+    ~with_options() { vellix_set_options(0); }
+};
+
+std::string std_json(const std::string& title, const std::string& creator, const std::string& subject,
+                     const std::string& rest = "") {
+    return "{\"dc:title\":\"" + title + "\",\"dc:creator\":\"" + creator + "\",\"dc:description\":\"\"," +
+           "\"dc:subject\":\"" + subject + "\",\"xmp:CreateDate\":\"\",\"xmp:ModifyDate\":\"\",\"pdf:Producer\":\"\"," +
+           "\"pdf:Keywords\":\"\"" + rest + "}";
+}
+
+std::string read_packet(const std::string& pkt) { return read_bytes(with_metadata("", pkt)); }
+
+TEST(XmpResolved, RdfFormsOfProperties) {
+    struct row {
+        const char* what;
+        std::string inner;  // inside the rdf:Description of `packet`
+        std::string json;
+    };
+    const row cases[] = {
+        {"the common element forms",
+         "<dc:title><rdf:Alt><rdf:li xml:lang=\"de\">Bericht</rdf:li><rdf:li xml:lang=\"x-default\">Report</rdf:li>"
+         "</rdf:Alt></dc:title><dc:creator><rdf:Seq><rdf:li>Ann</rdf:li><rdf:li>Bob</rdf:li></rdf:Seq></dc:creator>"
+         "<dc:subject><rdf:Bag><rdf:li>finance</rdf:li> <rdf:li>2024</rdf:li></rdf:Bag></dc:subject>",
+         std_json("Report", "Ann, Bob", "finance, 2024")},
+        {"Alt without x-default gives its first item",
+         "<dc:title><rdf:Alt><rdf:li xml:lang=\"fr\">Rapport</rdf:li><rdf:li xml:lang=\"de\">Bericht</rdf:li>"
+         "</rdf:Alt></dc:title>",
+         std_json("Rapport", "", "")},
+        {"x-default in any case",
+         "<dc:title><rdf:Alt><rdf:li xml:lang=\"en\">A</rdf:li><rdf:li xml:lang=\"X-Default\">B</rdf:li></rdf:Alt>"
+         "</dc:title>",
+         std_json("B", "", "")},
+        {"containers with attributes and white space",
+         "<dc:creator>\n <rdf:Seq xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+         "  <rdf:li >Ann</rdf:li>\n  <rdf:li/>\n  <rdf:li>Bob</rdf:li>\n </rdf:Seq>\n</dc:creator>",
+         std_json("", "Ann, Bob", "")},
+        {"structures: fields under their own names, the structure itself without a value",
+         "<xmpMM:DerivedFrom rdf:parseType=\"Resource\"><stRef:instanceID>uuid:1</stRef:instanceID>"
+         "</xmpMM:DerivedFrom><xmpMM:History><rdf:Seq><rdf:li stEvt:action=\"created\" stEvt:when=\"2024\"/>"
+         "<rdf:li><rdf:Description stEvt:action=\"saved\"/></rdf:li></rdf:Seq></xmpMM:History>"
+         "<xmpTPg:MaxPageSize stDim:w=\"8.5\" stDim:unit=\"Inches\"/>",
+         std_json("", "", "",
+                  ",\"stRef:instanceID\":\"uuid:1\",\"stEvt:action\":\"created\",\"stEvt:when\":\"2024\","
+                  "\"stDim:w\":\"8.5\",\"stDim:unit\":\"Inches\"")},
+        {"the first value of a name wins; rdf:resource as a value",
+         "<xmp:CreatorTool>One</xmp:CreatorTool><xmp:CreatorTool>Two</xmp:CreatorTool>"
+         "<xmpRights:WebStatement rdf:resource=\"http://x.example/\"/>",
+         std_json("", "", "", ",\"xmp:CreatorTool\":\"One\",\"xmpRights:WebStatement\":\"http://x.example/\"")},
+        {"comments, CDATA and entities", "<!-- <dc:title>no</dc:title> --><pdf:Keywords><![CDATA[a<b]]> &amp; c</pdf:Keywords>",
+         "{\"dc:title\":\"\",\"dc:creator\":\"\",\"dc:description\":\"\",\"dc:subject\":\"\",\"xmp:CreateDate\":\"\","
+         "\"xmp:ModifyDate\":\"\",\"pdf:Producer\":\"\",\"pdf:Keywords\":\"a<b & c\"}"},
+    };
+    for (const row& c : cases) {
+        SCOPED_TRACE(c.what);
+        with_options on(VELLIX_RESOLVE | VELLIX_UNICODE);
+        EXPECT_EQ(read_packet(packet(c.inner)), c.json);
+    }
+}
+
+TEST(XmpResolved, AttributesOfDescriptionAreProperties) {
+    // The abbreviated form: simple properties as attributes, several
+    // descriptions, rdf:about and namespace declarations left out.
+    std::string pkt =
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\" x:xmptk=\"Tool 1\"><rdf:RDF xmlns:rdf=\"r\">"
+        "<rdf:Description rdf:about=\"\" xmlns:pdf=\"p\" pdf:Producer=\"Ghost &amp; Co\" pdf:Keywords='a, b'/>"
+        "<rdf:Description rdf:about=\"\" xmlns:xmp=\"x\"\n   xmp:CreateDate=\"2024-01-02\"\n"
+        "   xmp:CreatorTool=\"Writer &#x2014; 7\"><dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">T</rdf:li>"
+        "</rdf:Alt></dc:title></rdf:Description></rdf:RDF></x:xmpmeta>";
+    with_options on(VELLIX_RESOLVE | VELLIX_UNICODE);
+    EXPECT_EQ(read_packet(pkt),
+              "{\"dc:title\":\"T\",\"dc:creator\":\"\",\"dc:description\":\"\",\"dc:subject\":\"\","
+              "\"xmp:CreateDate\":\"2024-01-02\",\"xmp:ModifyDate\":\"\",\"pdf:Producer\":\"Ghost & Co\","
+              "\"pdf:Keywords\":\"a, b\",\"xmp:CreatorTool\":\"Writer \xE2\x80\x94 7\"}");
+}
+
+// The packet's encoding: UTF-16 in both byte orders (mark or none), and
+// UTF-8 with invalid bytes and references.
+TEST(XmpResolved, PacketEncodingsAndReferences) {
+    auto utf16 = [](const std::string& ascii_or_utf8, bool big, bool mark) {
+        std::string out;
+        if (mark) out += big ? "\xFE\xFF" : "\xFF\xFE";
+        // The texts here are ASCII but for U+00FC and U+65E5 (written as \x01 and \x02).
+        for (char ch : ascii_or_utf8) {
+            uint16_t u = ch == '\x01' ? 0x00FC : ch == '\x02' ? 0x65E5 : static_cast<uint8_t>(ch);
+            char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+            out += big ? std::string{hi, lo} : std::string{lo, hi};
+        }
+        return out;
+    };
+    const std::string pkt = packet("<dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">\x01" "ber \x02</rdf:li>"
+                                   "</rdf:Alt></dc:title><pdf:Producer>A&#233;B&#x1F600;&#0;</pdf:Producer>");
+    // packet() starts with the UTF-8 mark in the begin attribute; the text is ASCII besides.
+    const std::string want = "{\"dc:title\":\"\xC3\xBC" "ber \xE6\x97\xA5\",\"dc:creator\":\"\",\"dc:description\":\"\","
+                             "\"dc:subject\":\"\",\"xmp:CreateDate\":\"\",\"xmp:ModifyDate\":\"\",\"pdf:Producer\":"
+                             "\"A\xC3\xA9" "B\xF0\x9F\x98\x80\xEF\xBF\xBD\",\"pdf:Keywords\":\"\"}";
+    std::string ascii = pkt;
+    ascii.replace(ascii.find("\xEF\xBB\xBF"), 3, "\x01");  // the mark becomes a character of the text
+    for (unsigned o : {VELLIX_UNICODE | VELLIX_RESOLVE, VELLIX_UNICODE + 0u}) {
+        with_options on(o);
+        for (bool big : {true, false})
+            for (bool mark : {true, false}) {
+                SCOPED_TRACE(std::to_string(o) + (big ? " BE" : " LE") + (mark ? " with mark" : ""));
+                std::string r = read_packet(utf16(ascii, big, mark));
+                if (o == VELLIX_UNICODE) {
+                    // The byte scans find the same properties in the decoded text.
+                    EXPECT_NE(r.find("\"pdf:Producer\":\"A\xC3\xA9" "B\xF0\x9F\x98\x80\xEF\xBF\xBD\""), std::string::npos) << r;
+                    EXPECT_NE(r.find("\"dc:title\":\"\xC3\xBC" "ber \xE6\x97\xA5\""), std::string::npos) << r;
+                } else {
+                    EXPECT_EQ(r, want);
+                }
+            }
+    }
+    // UTF-8 with invalid bytes: replaced; the JSON stays valid UTF-8.
+    with_options on(VELLIX_UNICODE | VELLIX_RESOLVE);
+    EXPECT_EQ(read_packet(packet("<pdf:Producer>a\xFF" "b\xC3</pdf:Producer><x:Bad\xFE>v</x:Bad\xFE>")),
+              "{\"dc:title\":\"\",\"dc:creator\":\"\",\"dc:description\":\"\",\"dc:subject\":\"\","
+              "\"xmp:CreateDate\":\"\",\"xmp:ModifyDate\":\"\",\"pdf:Producer\":\"a\xEF\xBF\xBD" "b\xEF\xBF\xBD\","
+              "\"pdf:Keywords\":\"\",\"x:Bad\xEF\xBF\xBD\":\"v\"}");
+}
+
+TEST(XmpResolved, OptionsZeroKeepsTheByteRules) {
+    std::string pkt = packet("<dc:creator><rdf:Seq><rdf:li>Ann</rdf:li><rdf:li>Bob</rdf:li></rdf:Seq></dc:creator>");
+    EXPECT_EQ(read_packet(pkt), std_json("", "Ann,Bob", ""));
+    with_options on(VELLIX_RESOLVE);
+    EXPECT_EQ(read_packet(pkt), std_json("", "Ann, Bob", ""));
+}
+
+TEST(XmpResolved, DeepNestingAndUnclosedTagsEnd) {
+    std::string deep;
+    for (int i = 0; i < 100000; ++i) deep += "<a:b>";
+    deep += "<dc:title>x</dc:title>";
+    for (int i = 0; i < 100000; ++i) deep += "<rdf:li><rdf:Description a:c=\"1\">";
+    with_options on(VELLIX_RESOLVE | VELLIX_UNICODE);
+    std::string r = read_packet(packet(deep));
+    // The title is a field of the innermost structure: recorded under its name.
+    EXPECT_EQ(r.substr(0, 15), "{\"dc:title\":\"x\"") << r.substr(0, 200);
+    EXPECT_NE(r.find("\"a:c\":\"1\""), std::string::npos);
+}
+
 }  // namespace

@@ -38,22 +38,25 @@ void mark_programs(const pdf_doc& doc, pdf_val desc, std::vector<bool>& program)
     });
 }
 
-// The font programs of the document, by row: those named by every font
-// descriptor, whether it is an object of its own (/Type /FontDescriptor), or
-// a font's /FontDescriptor (direct or by reference), or that of a Type0
-// font's descendant. Only rows whose text holds the name FontDescriptor can
-// be or name a descriptor.
+// The font programs of the document, by row: the streams every font
+// descriptor names, whether the descriptor is an object of its own, written
+// inside a font, or inside a Type0 font's descendant written there. A
+// descriptor holds its /FontFile* keys itself, so only rows whose text holds
+// "/FontFile" are read, and no reference needs following.
 std::vector<bool> font_programs(const pdf_doc& doc) {
+    static const char KEY[] = "/FontFile";
     std::vector<bool> program(doc.objs.size(), false);
     for (const obj_entry& e : doc.objs) {
         dict_view r = doc_dict_span(doc, e);
-        if (!r.text || r.key("FontDescriptor") < 0) continue;
+        if (!r.text || r.end - r.start < static_cast<pos>(sizeof KEY - 1) ||
+            !memmem(r.text + r.start, static_cast<size_t>(r.end - r.start), KEY, sizeof KEY - 1))
+            continue;
         pdf_val v = graph_object(doc, e.num);
         if (!v.is_dict()) continue;
         mark_programs(doc, v, program);
-        mark_programs(doc, dict_get(doc, v, "FontDescriptor"), program);
-        array_each(dict_get(doc, v, "DescendantFonts"), [&](pdf_val kid) {
-            mark_programs(doc, dict_get(doc, graph_resolve(doc, kid), "FontDescriptor"), program);
+        mark_programs(doc, dict_get_raw(v, "FontDescriptor"), program);
+        array_each(dict_get_raw(v, "DescendantFonts"), [&](pdf_val kid) {
+            mark_programs(doc, dict_get_raw(kid, "FontDescriptor"), program);
             return true;
         });
     }

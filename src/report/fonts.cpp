@@ -57,13 +57,31 @@ bool descriptor_has_program(pdf_val desc) {
     return found;
 }
 
+// The top-level entries a font's facts come from, read in one pass (the
+// last entry of a key wins, as dict_get_raw reads it).
+struct font_entries {
+    pdf_val base, subtype, descriptor, descendants;
+};
+
+font_entries font_entries_of(pdf_val font) {
+    font_entries f;
+    dict_each(font, [&](std::string_view k, pdf_val v) {
+        if (k == "BaseFont") f.base = v;
+        else if (k == "Subtype") f.subtype = v;
+        else if (k == "FontDescriptor") f.descriptor = v;
+        else if (k == "DescendantFonts") f.descendants = v;
+        return true;
+    });
+    return f;
+}
+
 // A Type3 font is its own program; a Type0 font's program belongs to its
 // descendant (the first element of /DescendantFonts); any other font's to its
 // own descriptor.
-bool font_embedded_resolved(const pdf_doc& doc, pdf_val font, std::string_view subtype) {
+bool font_embedded_resolved(const pdf_doc& doc, const font_entries& f, std::string_view subtype) {
     if (subtype == "Type3") return true;
     if (subtype == "Type0") {
-        pdf_val kids = dict_get(doc, font, "DescendantFonts");
+        pdf_val kids = graph_resolve(doc, f.descendants);
         pdf_val kid;
         if (kids.is_array()) {
             array_each(kids, [&](pdf_val v) {
@@ -75,7 +93,7 @@ bool font_embedded_resolved(const pdf_doc& doc, pdf_val font, std::string_view s
         }
         return descriptor_has_program(dict_get(doc, kid, "FontDescriptor"));
     }
-    return descriptor_has_program(dict_get(doc, font, "FontDescriptor"));
+    return descriptor_has_program(graph_resolve(doc, f.descriptor));
 }
 
 // One font read as the standard defines it (OPT_RESOLVE) and/or with its
@@ -83,11 +101,11 @@ bool font_embedded_resolved(const pdf_doc& doc, pdf_val font, std::string_view s
 // byte rules read it.
 void font_write_optioned(const pdf_doc& doc, const obj_entry& e, const dict_view& r, bool resolve, bool unicode,
                          strbuf& b, bool& first) {
-    pdf_val font = resolve ? graph_object(doc, e.num) : pdf_val{};
+    font_entries fe = resolve ? font_entries_of(graph_object(doc, e.num)) : font_entries{};
     // Name: the /BaseFont value (top-level and resolved, or the first key).
     std::string name;
     if (resolve) {
-        pdf_val v = dict_get(doc, font, "BaseFont");
+        pdf_val v = graph_resolve(doc, fe.base);
         if (v.is_name()) {
             if (unicode) {
                 name = val_name(v);
@@ -110,7 +128,7 @@ void font_write_optioned(const pdf_doc& doc, const obj_entry& e, const dict_view
     // Type: /Subtype, "unknown" when it is no name.
     std::string type;
     if (resolve) {
-        pdf_val v = dict_get(doc, font, "Subtype");
+        pdf_val v = graph_resolve(doc, fe.subtype);
         if (v.is_name()) type = val_name(v);
         else type = "unknown";
     } else {
@@ -118,7 +136,7 @@ void font_write_optioned(const pdf_doc& doc, const obj_entry& e, const dict_view
         type = subtype ? subtype.get() : "unknown";
     }
     if (unicode) type = utf8_sanitize(type);
-    bool embedded = resolve ? font_embedded_resolved(doc, font, type) : font_is_embedded(r);
+    bool embedded = resolve ? font_embedded_resolved(doc, fe, type) : font_is_embedded(r);
     font_write(b, name, type, embedded, font_is_subset(name), first);
 }
 

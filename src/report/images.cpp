@@ -175,8 +175,9 @@ private:
     std::vector<pdf_val> answers_;
 };
 
-// Walks the resources reached from the pages in page order and gives each
-// image the first page that reaches it. Whatever was walked for one page
+// Walks the resources reached from the pages in page order (the page's own
+// or inherited resources, and the normal appearances of its annotations) and
+// gives each image the first page that reaches it. Whatever was walked for one page
 // (a resource or XObject dictionary, a form) has given its images a page no
 // later than any later page would, so it is never walked again: the whole
 // walk is linear in the size of the graph, with an explicit stack.
@@ -192,17 +193,47 @@ public:
             if (!page.is_dict()) continue;
             pdf_val res = dict_get(doc_, page, "Resources");
             if (!res.is_dict()) res = inherited_.of(page);
-            walk(res, static_cast<int32_t>(i + 1));
+            stack_.push_back(res);
+            annotations(page);
+            walk(static_cast<int32_t>(i + 1));
         }
         return std::move(first_);
     }
 
 private:
-    // True the first time the dictionary at v's position is seen.
-    bool first_time(pdf_val v) { return v.is_dict() && seen_.insert(v.text + v.start).second; }
+    // True the first time the dictionary or array at v's position is seen.
+    bool first_time(pdf_val v) { return (v.is_dict() || v.is_array()) && seen_.insert(v.text + v.start).second; }
 
-    void walk(pdf_val res, int32_t page) {
-        stack_.push_back(res);
+    // The normal appearances of the page's annotations are forms drawn on
+    // the page: a stream, or a dictionary of appearance states.
+    void annotations(pdf_val page) {
+        pdf_val annots = dict_get(doc_, page, "Annots");
+        if (!first_time(annots)) return;
+        array_each(annots, [&](pdf_val a) {
+            pdf_val annot = graph_resolve(doc_, a);
+            if (!first_time(annot)) return true;
+            pdf_val normal = dict_get_raw(dict_get(doc_, annot, "AP"), "N");
+            if (appearance(val_ref(normal))) return true;
+            pdf_val states = graph_resolve(doc_, normal);
+            if (first_time(states))
+                dict_each(states, [&](std::string_view, pdf_val v) {
+                    appearance(val_ref(v));
+                    return true;
+                });
+            return true;
+        });
+    }
+
+    // A form given as an appearance: its resources are walked. False when
+    // object n is no stream.
+    bool appearance(int32_t n) {
+        const obj_entry* e = n > 0 ? doc_find(doc_, n) : nullptr;
+        if (!e || !e->has_stream) return false;
+        if (forms_.first_visit(n)) stack_.push_back(dict_get(doc_, graph_object(doc_, n), "Resources"));
+        return true;
+    }
+
+    void walk(int32_t page) {
         while (!stack_.empty()) {
             pdf_val r = stack_.back();
             stack_.pop_back();
@@ -286,29 +317,49 @@ int32_t colorspace_components_resolved(const pdf_doc& doc, pdf_val cs) {
     return -1;
 }
 
-// An integer entry, references followed; `absent` when it is no integer.
-int64_t int_entry(const pdf_doc& doc, pdf_val dict, std::string_view key, int64_t absent) {
-    int64_t v = 0;
-    return val_int(dict_get(doc, dict, key), &v) ? v : absent;
+// The top-level entries an image's facts come from, read in one pass (the
+// last entry of a key wins, as dict_get_raw reads it).
+struct image_entries {
+    pdf_val width, height, mask, colorspace, bpc, filter;
+};
+
+image_entries image_entries_of(pdf_val img) {
+    image_entries m;
+    dict_each(img, [&](std::string_view k, pdf_val v) {
+        if (k == "Width") m.width = v;
+        else if (k == "Height") m.height = v;
+        else if (k == "ImageMask") m.mask = v;
+        else if (k == "ColorSpace") m.colorspace = v;
+        else if (k == "BitsPerComponent") m.bpc = v;
+        else if (k == "Filter") m.filter = v;
+        return true;
+    });
+    return m;
+}
+
+// An integer value, references followed; `absent` when it is no integer.
+int64_t int_of(const pdf_doc& doc, pdf_val v, int64_t absent) {
+    int64_t n = 0;
+    return val_int(graph_resolve(doc, v), &n) ? n : absent;
 }
 
 int32_t clamp_dim(int64_t v) { return v < 0 ? 0 : v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v); }
 
 // Bits per pixel: components times /BitsPerComponent; an image mask is one
 // bit deep. 0 when either is unknown.
-int32_t image_bpp_resolved(const pdf_doc& doc, pdf_val img) {
-    pdf_val mask = dict_get(doc, img, "ImageMask");
+int32_t image_bpp_resolved(const pdf_doc& doc, const image_entries& m) {
+    pdf_val mask = graph_resolve(doc, m.mask);
     if (mask && mask.end - mask.start >= 4 && std::memcmp(mask.text + mask.start, "true", 4) == 0) return 1;
-    int32_t comps = colorspace_components_resolved(doc, dict_get_raw(img, "ColorSpace"));
-    int64_t bpc = int_entry(doc, img, "BitsPerComponent", -1);
+    int32_t comps = colorspace_components_resolved(doc, m.colorspace);
+    int64_t bpc = int_of(doc, m.bpc, -1);
     if (comps < 0 || bpc < 0 || bpc > 64) return 0;
     return comps * static_cast<int32_t>(bpc);
 }
 
 // Filter chain: a name, or the names of an array joined by ","; "none" when
 // absent, null or empty.
-std::string image_filter_resolved(const pdf_doc& doc, pdf_val img) {
-    pdf_val f = dict_get(doc, img, "Filter");
+std::string image_filter_resolved(const pdf_doc& doc, const image_entries& m) {
+    pdf_val f = graph_resolve(doc, m.filter);
     if (f.is_name()) return val_name(f);
     std::string joined;
     array_each(f, [&](pdf_val v) {
@@ -412,12 +463,12 @@ void image_write_optioned(const pdf_doc& doc, const obj_entry& e, const dict_vie
     int32_t nums[4];
     std::string filter;
     if (resolve) {
-        pdf_val img = graph_object(doc, e.num);
+        image_entries m = image_entries_of(graph_object(doc, e.num));
         nums[0] = page;
-        nums[1] = clamp_dim(int_entry(doc, img, "Width", 0));
-        nums[2] = clamp_dim(int_entry(doc, img, "Height", 0));
-        nums[3] = image_bpp_resolved(doc, img);
-        filter = image_filter_resolved(doc, img);
+        nums[1] = clamp_dim(int_of(doc, m.width, 0));
+        nums[2] = clamp_dim(int_of(doc, m.height, 0));
+        nums[3] = image_bpp_resolved(doc, m);
+        filter = image_filter_resolved(doc, m);
     } else {
         nums[0] = page;
         nums[1] = non_negative(r.int_value("Width", 0));

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -67,7 +68,27 @@ cstr xml_decode(const uint8_t* p, int32_t n);
 // Phase 1: the items of every rdf:Alt, rdf:Bag and rdf:Seq container, joined
 // with commas under the name of the enclosing element. Writes one diagnostic
 // line per container to stderr when VXDBG2 is set. Both phases throw
-// std::bad_alloc when memory runs out.
-void xmp_scan_containers(const uint8_t* pkt, int32_t n, propvec* pv);
+// std::bad_alloc when memory runs out. With full_refs the values are decoded
+// by xml_text_decode instead of xml_decode.
+void xmp_scan_containers(const uint8_t* pkt, int32_t n, propvec* pv, bool full_refs = false);
 // Phase 2: elements holding plain text. Run after xmp_scan_containers.
-void xmp_scan_simple(const uint8_t* pkt, int32_t n, propvec* pv);
+void xmp_scan_simple(const uint8_t* pkt, int32_t n, propvec* pv, bool full_refs = false);
+
+// --- Reading with the options (xmp_rdf.cpp) ---------------------------------
+
+// The packet as UTF-8: UTF-16 or UTF-32 (either byte order) when it starts
+// with a byte-order mark or with "<" in that form, else UTF-8 (a mark of its
+// own removed). What cannot be decoded becomes U+FFFD: always valid UTF-8.
+std::string xmp_packet_to_utf8(const uint8_t* p, int32_t n);
+
+// XML text with the five entities and every character reference ("&#N;",
+// "&#xH;") decoded; a reference to a character XML does not allow gives
+// U+FFFD, anything else is copied.
+std::string xml_text_decode(std::string_view s);
+
+// Records the properties of the packet as RDF/XML defines them: elements and
+// attributes of rdf:Description, an rdf:Alt's x-default item (else its first),
+// rdf:Seq and rdf:Bag items joined with ", ", the fields of structures under
+// their own names; the first value of a name wins. With `unicode` the texts
+// are decoded by xml_text_decode, else by xml_decode.
+void xmp_read_rdf(const uint8_t* p, int32_t n, bool unicode, propvec* pv);

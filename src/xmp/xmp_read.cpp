@@ -2,8 +2,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
+#include "core/options.h"
 #include "syntax/codecs.h"
+#include "syntax/text_string.h"
 #include "core/frame.h"
 #include "syntax/inflate.h"
 #include "syntax/lexer.h"
@@ -90,22 +93,32 @@ bool is_std_name(const std::string& name) {
     return false;
 }
 
+// A JSON string of s: up to its first zero byte, or (counted) whole and made
+// valid UTF-8.
+char* json_text(strbuf* b, const std::string& s, bool counted) {
+    if (!counted) return json_str_append(b, s.c_str());
+    std::string v = utf8_sanitize(s);
+    return json_str_append_n(b, v.data(), v.size());
+}
+
 // {"dc:title":...,<the other seven>,<every other property in list order>}
 // A failed append empties the whole text, so no partial object is published.
-strbuf xmp_json(const propvec& pv) {
+// `unicode`: names and values are written whole and as valid UTF-8.
+strbuf xmp_json(const propvec& pv, bool unicode) {
     strbuf b = strbuf_start();
     bool ok = buf_bytes(&b, "{", 1) != nullptr;
     bool first = true;
+    static const std::string EMPTY;
     for (const char* name : STD) {
         if (!first) ok = ok && buf_bytes(&b, ",", 1);
         first = false;
         const std::string* v = pv.find(name);
-        ok = ok && json_str_append(&b, name) && buf_bytes(&b, ":", 1) && json_str_append(&b, v ? v->c_str() : "");
+        ok = ok && json_str_append(&b, name) && buf_bytes(&b, ":", 1) && json_text(&b, v ? *v : EMPTY, unicode);
     }
     for (const xmp_prop& p : pv.items) {
         if (is_std_name(p.name)) continue;
-        ok = ok && buf_bytes(&b, ",", 1) && json_str_append(&b, p.name.c_str()) && buf_bytes(&b, ":", 1) &&
-             json_str_append(&b, p.value.c_str());
+        ok = ok && buf_bytes(&b, ",", 1) && json_text(&b, p.name, unicode) && buf_bytes(&b, ":", 1) &&
+             json_text(&b, p.value, unicode);
     }
     ok = ok && buf_bytes(&b, "}", 1);
     if (!ok) b.reset();
@@ -122,6 +135,8 @@ const obj_entry* find_xmp_obj(const pdf_doc& doc) {
 // The JSON text of vellix_read_xmp for doc into b; false with "failed to
 // decode the XMP stream" when the metadata stream cannot be decoded.
 bool read_xmp_build(const pdf_doc& doc, strbuf& b) {
+    const bool resolve = option_on(OPT_RESOLVE);
+    const bool unicode = option_on(OPT_UNICODE);
     propvec pv;
     if (const obj_entry* e = find_xmp_obj(doc)) {
         xmp_packet pkt;
@@ -129,10 +144,28 @@ bool read_xmp_build(const pdf_doc& doc, strbuf& b) {
             set_error("failed to decode the XMP stream");
             return false;
         }
-        xmp_scan_containers(pkt.bytes, pkt.len, &pv);
-        xmp_scan_simple(pkt.bytes, pkt.len, &pv);
+        if (!resolve && !unicode) {
+            xmp_scan_containers(pkt.bytes, pkt.len, &pv);
+            xmp_scan_simple(pkt.bytes, pkt.len, &pv);
+        } else {
+            // UNICODE: the packet is read as UTF-8 text whatever its encoding.
+            std::string text;
+            const uint8_t* bytes = pkt.bytes;
+            int32_t len = pkt.len;
+            if (unicode) {
+                text = xmp_packet_to_utf8(pkt.bytes, pkt.len);
+                bytes = reinterpret_cast<const uint8_t*>(text.data());
+                len = static_cast<int32_t>(text.size() < INT32_MAX ? text.size() : INT32_MAX);
+            }
+            if (resolve) {
+                xmp_read_rdf(bytes, len, unicode, &pv);
+            } else {
+                xmp_scan_containers(bytes, len, &pv, true);
+                xmp_scan_simple(bytes, len, &pv, true);
+            }
+        }
     }
-    b = xmp_json(pv);
+    b = xmp_json(pv, unicode);
     propvec_free(&pv);
     return true;
 }

@@ -58,8 +58,17 @@ void enclosing_name(const uint8_t* pkt, int32_t t, char* prefix, char* local) {
     if (end > b + 1) xmp_name_split(pkt, b + 1, end, prefix, local);
 }
 
+// The decoded text of p[0, n): xml_decode's rule, or with `full` every
+// character reference (xml_text_decode).
+cstr decode_value(const uint8_t* p, int32_t n, bool full) {
+    if (!full) return xml_decode(p, n);
+    std::string v = xml_text_decode(std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(n)));
+    return cstr_dup(v.c_str());
+}
+
 // Records the text of every rdf:li item between t and e, comma-joined.
-void record_items(const uint8_t* pkt, int32_t t, int32_t e, const char* prefix, const char* local, propvec* pv) {
+void record_items(const uint8_t* pkt, int32_t t, int32_t e, const char* prefix, const char* local, propvec* pv,
+                  bool full) {
     int32_t q = t;
     for (;;) {
         int32_t k = search(pkt, q, e, "<rdf:li", 7);
@@ -68,7 +77,7 @@ void record_items(const uint8_t* pkt, int32_t t, int32_t e, const char* prefix, 
         if (g < 0 || !(g + 9 <= e)) return;
         int32_t m = search(pkt, g, e, "</rdf:li>", 9);
         if (m < 0) return;
-        cstr v = xml_decode(pkt + g + 1, m - g - 1);
+        cstr v = decode_value(pkt + g + 1, m - g - 1, full);
         if (!v) throw std::bad_alloc();
         xmp_record(pv, prefix, local, v.get(), 1);
         q = m + 9;
@@ -135,7 +144,7 @@ int32_t skip_blanks(const uint8_t* pkt, int32_t n, int32_t from, forward_memo& m
 // Phase 2 at one position o: records an element with plain text content.
 // Returns the position of its end tag, or -1 when nothing was recorded.
 int32_t simple_at(const uint8_t* pkt, int32_t n, int32_t o, propvec* pv, end_tag_index& ends, forward_memo& gt_memo,
-                  forward_memo& blank_memo) {
+                  forward_memo& blank_memo, bool full) {
     if (pkt[o] != '<' || o + 1 >= n) return -1;
     uint8_t c = pkt[o + 1];
     if (c == '/' || c == '?' || c == '!') return -1;
@@ -158,7 +167,7 @@ int32_t simple_at(const uint8_t* pkt, int32_t n, int32_t o, propvec* pv, end_tag
     // The index is keyed by the text between "</" and ">".
     int32_t y = ends.find(std::string_view(tag + 2, tlen - 3), w);
     if (y < 0) return -1;
-    cstr v = xml_decode(pkt + w, y - w);
+    cstr v = decode_value(pkt + w, y - w, full);
     if (!v) throw std::bad_alloc();
     xmp_record(pv, prefix, local, v.get(), 0);
     return y;
@@ -325,7 +334,7 @@ cstr xml_decode(const uint8_t* p, int32_t n) {
     return cstr(b.release());
 }
 
-void xmp_scan_containers(const uint8_t* pkt, int32_t n, propvec* pv) {
+void xmp_scan_containers(const uint8_t* pkt, int32_t n, propvec* pv, bool full_refs) {
     const bool debug = std::getenv("VXDBG2") != nullptr;
     for (const char* name : CONT) {
         char open[32];
@@ -347,20 +356,20 @@ void xmp_scan_containers(const uint8_t* pkt, int32_t n, propvec* pv) {
             if (debug)
                 std::fprintf(stderr, "[mm] tag@%ld ns=%s local=%s bend=%ld\n", static_cast<long>(t), prefix, local,
                              static_cast<long>(e));
-            if (prefix[0]) record_items(pkt, t, e, prefix, local, pv);
+            if (prefix[0]) record_items(pkt, t, e, prefix, local, pv, full_refs);
             p = e + clen;
         }
     }
 }
 
-void xmp_scan_simple(const uint8_t* pkt, int32_t n, propvec* pv) {
+void xmp_scan_simple(const uint8_t* pkt, int32_t n, propvec* pv, bool full_refs) {
     if (n <= 2) return;
     end_tag_index ends(pkt, n);
     forward_memo gt_memo;
     forward_memo blank_memo;
     int32_t o = 0;
     while (o <= n - 3) {
-        int32_t y = simple_at(pkt, n, o, pv, ends, gt_memo, blank_memo);
+        int32_t y = simple_at(pkt, n, o, pv, ends, gt_memo, blank_memo, full_refs);
         o = y < 0 ? o + 1 : y + 1;
     }
 }
