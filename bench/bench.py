@@ -12,6 +12,8 @@ import sys
 import tempfile
 import time
 
+import edits
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 FILES = ["large", "large-os", "objects", "objects-os", "pages", "pages-os"]
 SCALES = [0.25, 0.5, 1.0]
@@ -315,9 +317,21 @@ def main():
         if not a.no_scaling:
             sc = measure_scaling(timer, tool, driver, inputs, scratch)
             loads.append(("after the scaling runs", load_avg()))
+        size_rows = edits.sizes(tool, inputs[1.0], FILES, scratch)
+        gb = edits.make_gb_input(os.path.join(inputs[1.0], "large.pdf"), os.path.join(a.data, "gb.pdf"))
+        edit_load = load_avg()
+        edit_dir = tempfile.mkdtemp(prefix="vellix-edits-", dir=a.data)  # on disk: the syncs count
+        try:
+            time_rows = edits.in_place_times(timer, tool, [("large", os.path.join(inputs[1.0], "large.pdf")),
+                                                           ("1 GB", gb)], edit_dir)
+        finally:
+            shutil.rmtree(edit_dir, ignore_errors=True)
+        loads.append(("after the edits", load_avg()))
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
-    text = report(a, inputs[1.0], rows, sc, goals_of(rows, sc), loads, os.path.dirname(scratch))
+    edit_lines, edit_goals = edits.report(size_rows, time_rows, ms, edit_load)
+    text = report(a, inputs[1.0], rows, sc, goals_of(rows, sc) + edit_goals, loads, os.path.dirname(scratch))
+    text += "\n".join(edit_lines) + "\n"
     sys.stdout.write(text)
     if a.out:
         with open(a.out, "w") as f:

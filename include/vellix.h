@@ -33,9 +33,33 @@ extern "C" {
  *                   indirect values, page-label number trees, bookmark
  *                   actions and named destinations, font descriptors,
  *                   inherited resources, abbreviated XMP, key lengths in bits.
- * Bits 0x04 to 0x20 are reserved for further options. */
+ *   VELLIX_INCREMENTAL  vellix_write, vellix_write_full and vellix_write_xmp
+ *                   keep the input's bytes unchanged and append an update:
+ *                   the new objects (Info; for XMP also the metadata stream
+ *                   and a copy of the catalog), a cross-reference section of
+ *                   the kind of the input's last one with /Prev, a trailer
+ *                   keeping /Root and the first /ID element. When out_path
+ *                   names the input file the update is appended in place (on
+ *                   failure the file is cut back to its length); otherwise
+ *                   the input is copied and the update appended, then the
+ *                   copy renamed into place. A file whose startxref does not
+ *                   lead to a cross-reference section fails with "cannot
+ *                   update %s incrementally: its startxref does not point at
+ *                   a cross-reference section; rewrite it without the
+ *                   incremental option" (the input path). The removal
+ *                   writers (vellix_clear, vellix_clear_xmp,
+ *                   vellix_batch_clear) ignore this bit: an update cannot
+ *                   take old values out of a file.
+ *   VELLIX_KEEP_SIGNATURES  a full rewrite (every write but an incremental
+ *                   one) of a document holding a signature dictionary (one
+ *                   with /ByteRange) fails with "the document is signed;
+ *                   rewriting it would invalidate its signatures: %s" (the
+ *                   input path) and writes nothing.
+ * Bits 0x04 and 0x10 are reserved for further options. */
 #define VELLIX_UNICODE 0x01u
 #define VELLIX_RESOLVE 0x02u
+#define VELLIX_INCREMENTAL 0x08u
+#define VELLIX_KEEP_SIGNATURES 0x20u
 /* Sets this thread's options and returns the previous set. Unknown bits: nothing
  * changes, the result is (unsigned)-1 and the message is "unknown option bits 0x%x"
  * (the unknown bits alone). vellix_init does not change options. */

@@ -713,6 +713,44 @@ TEST(CliTool, InPlaceReplacesTheFileOnlyWhenTheWriteSucceeds) {
     EXPECT_EQ(entries, 1);
 }
 
+// Writing commands refuse to rewrite a signed document, naming --force;
+// --force and --exact rewrite it; --incremental appends the change, so the
+// input's bytes (and its signature) are kept.
+TEST(CliTool, SignedDocumentsAreRewrittenOnlyWhenAskedFor) {
+    TempDir dir;
+    const std::string f = dir.file("signed.pdf");
+    const std::string original = read_file(VELLIX_SOURCE_DIR "/tests/signed/self-signed.pdf");
+    write_file(f, original);
+    const std::string out = dir.file("out.pdf");
+    const std::string refused = "vellix: the document is signed; rewriting it would invalidate its signatures: " + f +
+                                " (use --force to rewrite anyway)\n";
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"set", f, "-o", out, "--title", "x"},
+             {"clear", f, "--in-place"},
+             {"set-xmp", f, "-o", out, "-p", "dc:title=x"},
+             {"clear-xmp", f, "-o", out}}) {
+        run_result r = run_tool(args);
+        EXPECT_EQ(r.status, 1) << args[0];
+        EXPECT_EQ(r.err, refused);
+        EXPECT_FALSE(fs::exists(out));
+        EXPECT_EQ(read_file(f), original);
+    }
+    for (const char* flag : {"--force", "--exact"}) {
+        run_result r = run_tool({"set", f, "-o", out, "--title", "x", flag});
+        EXPECT_EQ(r.status, 0) << flag << r.err;
+        EXPECT_NE(read_file(out).compare(0, original.size(), original), 0) << flag;
+        fs::remove(out);
+    }
+    run_result r = run_tool({"set", f, "--in-place", "--incremental", "--title", "Kept"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(f).compare(0, original.size(), original), 0);
+    EXPECT_NE(text_or_null(vellix_read(f.c_str())).find("\"title\":\"Kept\""), std::string::npos);
+    r = run_tool({"set-xmp", f, "-o", out, "--incremental", "-p", "dc:title=Kept"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(out).compare(0, original.size(), original), 0);
+    EXPECT_EQ(run_tool({"info", f, "--incremental"}).status, 2);  // writers only
+}
+
 TEST(CliTool, AFailedWriteToStandardOutputIsReported) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     run_result r = run_tool({"info", SAMPLE}, "", "/dev/full");

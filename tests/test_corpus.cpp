@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -249,11 +250,30 @@ TEST(Corpus, WrittenCopiesOfCleanFilesStayValidAndRenderTheSame) {
                     f += std::string("write_xmp: ") + vellix_last_error() + "; ";
                 if (!vellix_clear_xmp(in.c_str(), (dir + "/clear_xmp.pdf").c_str()))
                     f += std::string("clear_xmp: ") + vellix_last_error() + "; ";
+                // The additive writers again, appending an update; each copy
+                // reads back with its new value.
+                vellix_set_options(VELLIX_INCREMENTAL);
+                auto has = [](const char* text, const char* want) { return text && std::strstr(text, want); };
+                std::string w = dir + "/inc_write.pdf", wf = dir + "/inc_write_full.pdf", wx = dir + "/inc_write_xmp.pdf";
+                if (!vellix_write(in.c_str(), w.c_str(), "New title", nullptr, nullptr, nullptr))
+                    f += std::string("inc_write: ") + vellix_last_error() + "; ";
+                else if (!has(vellix_read(w.c_str()), "\"title\":\"New title\""))
+                    f += "inc_write: the new title does not read back; ";
+                if (!vellix_write_full(in.c_str(), wf.c_str(), "{\"author\":\"A\",\"mod_date\":\"2024-01-15\"}"))
+                    f += std::string("inc_write_full: ") + vellix_last_error() + "; ";
+                else if (!has(vellix_read(wf.c_str()), "\"author\":\"A\""))
+                    f += "inc_write_full: the new author does not read back; ";
+                if (!vellix_write_xmp(in.c_str(), wx.c_str(), "{\"dc:title\":\"X\"}"))
+                    f += std::string("inc_write_xmp: ") + vellix_last_error() + "; ";
+                else if (!has(vellix_read_xmp(wx.c_str()), "\"dc:title\":\"X\""))
+                    f += "inc_write_xmp: the new XMP title does not read back; ";
+                vellix_set_options(0);
                 return f;
             },
             60);
         std::string all = fault;
-        for (const char* w : {"write", "clear", "write_full", "write_xmp", "clear_xmp"}) {
+        for (const char* w :
+             {"write", "clear", "write_full", "write_xmp", "clear_xmp", "inc_write", "inc_write_full", "inc_write_xmp"}) {
             std::string copy = dir + "/" + w + ".pdf";
             if (!fs::exists(copy)) continue;
             std::string text;
@@ -261,6 +281,10 @@ TEST(Corpus, WrittenCopiesOfCleanFilesStayValidAndRenderTheSame) {
             if (rc != 0) {
                 all += std::string(w) + ": qpdf --check exit " + std::to_string(rc) + "; ";
                 continue;
+            }
+            if (w == std::string("inc_write")) {
+                run_command("pdfinfo '" + copy + "'", &text);
+                if (text.find("Title:           New title\n") == std::string::npos) all += "inc_write: pdfinfo reads another title; ";
             }
             std::string npages;
             run_command("qpdf --show-npages '" + copy + "'", &npages);

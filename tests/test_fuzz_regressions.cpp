@@ -49,12 +49,18 @@ TEST(FuzzRegressions, TextExports) {
     }
 }
 
+// Full rewrites, and updates appended under VELLIX_INCREMENTAL.
 TEST(FuzzRegressions, Writers) {
     TempDir tmp;
-    for (const fs::path& f : pdf_cases()) {
-        std::string data = read_file(f);
-        EXPECT_EQ(fuzzprop::check_writers(tmp.path().string(), bytes_of(data), data.size()), "") << f.filename();
+    for (unsigned bits : {0u, VELLIX_INCREMENTAL}) {
+        vellix_set_options(bits);
+        for (const fs::path& f : pdf_cases()) {
+            std::string data = read_file(f);
+            EXPECT_EQ(fuzzprop::check_writers(tmp.path().string(), bytes_of(data), data.size()), "")
+                << f.filename() << " options " << bits;
+        }
     }
+    vellix_set_options(0);
 }
 
 // The committed seeds of the PDF targets, through the same properties (both

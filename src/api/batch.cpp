@@ -45,7 +45,8 @@ extern "C" VELLIX_API int vellix_batch_clear(const char* in_dir, const char* out
         req.xmp = xmp_edit::drop;
         int count = 0;
         pdf_dir_each_loaded(d, [&](const std::string& name, const pdf_doc& doc) {
-            if (doc_write(doc, dir_join(out_dir, name).c_str(), req) == 1) ++count;
+            std::string in = dir_join(d.path, name);
+            if (doc_write_opts(doc, in.c_str(), dir_join(out_dir, name).c_str(), req) == 1) ++count;
         });
         clear_error();
         return count;

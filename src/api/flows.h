@@ -18,6 +18,7 @@
 #include "core/strbuf.h"
 #include "load/doc.h"
 #include "syntax/text_string.h"
+#include "write/edits.h"
 #include "write/writer.h"
 
 // True when no argument is null; otherwise "NULL path argument" (the text the
@@ -84,7 +85,8 @@ const char* report_flow(result_slot& slot, const char* fail_msg, int allow_encry
 // The writer flow: empties the message, checks in_path, out_path and `more`
 // (the export's JSON text), runs check(&req) (the export's own checks and the
 // request they give, made before any file is opened; false when it has
-// recorded a failure), loads in_path and writes out_path (doc_write). 1 on
+// recorded a failure), loads in_path and writes out_path as the options ask
+// (doc_write_opts). 1 on
 // success with the message empty, 0 with the failing step's message; an
 // exception gives "out of memory".
 template <class Check>
@@ -96,7 +98,7 @@ int write_flow(const char* in_path, const char* out_path, std::initializer_list<
         if (!check(&req)) return 0;
         pdf_doc doc;
         if (doc_load(in_path, &doc, 0) != 0) return 0;
-        return doc_write(doc, out_path, req);
+        return doc_write_opts(doc, in_path, out_path, req);
     });
 }
 

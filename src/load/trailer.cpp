@@ -17,7 +17,10 @@ constexpr int MAX_HOPS = 32;
 int32_t int_at_key(const pdf_doc& doc, pos key, pos dist, pos end) {
     pos p = key + dist;
     if (p < end) p = ws_skip(doc.data, p, end);
-    return int_read(doc.data, &p, doc.len);
+    int32_t v = int_read(doc.data, &p, doc.len);
+    // Digits running into the end of the file may be cut short (an appended
+    // update cut by a crash): they name no object.
+    return p >= doc.len ? -1 : v;
 }
 
 // First occurrence of /name in [start, end), -1 when none.

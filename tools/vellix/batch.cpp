@@ -229,7 +229,8 @@ int run_plan(const command* cmd, const parsed_args& a, batch_plan plan, std::vec
     static char out_buf[1 << 16];
     std::setvbuf(stdout, out_buf, _IOFBF, sizeof out_buf);
     output out{array, pretty};
-    const unsigned options = plan.exact ? 0u : TOOL_OPTIONS;
+    // The workers run with the options the command set on this thread.
+    const unsigned options = vellix_get_options();
     batch_run_settings rs;
     rs.jobs = jobs;
     rs.thread_start = [options] { vellix_set_options(options); };

@@ -30,10 +30,13 @@ int print_text(const char* text, bool pretty) {
     return EXIT_OK;
 }
 
-// The library's message for a failed call.
+// The library's message for a failed call; a refused rewrite of a signed
+// document names the flag that allows it.
 int library_failure() {
     const char* msg = vellix_last_error();
-    print_error(msg && *msg ? msg : "operation failed");
+    std::string text = msg && *msg ? msg : "operation failed";
+    if (text.rfind("the document is signed;", 0) == 0) text += " (use --force to rewrite anyway)";
+    print_error(text);
     return EXIT_FAILED;
 }
 
@@ -188,6 +191,14 @@ const option_spec IN_PLACE = {"in-place", 0, nullptr, "replace FILE (written com
 const option_spec EXACT = {"exact", 0, nullptr,
                            "byte-exact texts and structure rules (library options 0)"};
 
+const option_spec FORCE = {"force", 0, nullptr, "rewrite a signed document too (its signatures break)"};
+const option_spec INCREMENTAL = {"incremental", 0, nullptr,
+                                 "append the change to FILE's bytes instead of rewriting them (signatures stay valid)"};
+
+bool is_writer(const std::string& name) {
+    return name == "set" || name == "clear" || name == "set-xmp" || name == "clear-xmp" || name == "batch-clear";
+}
+
 std::vector<command> make_commands() {
     const char* report_synopsis = "[--pretty] FILE";
     std::vector<command> table = {
@@ -260,11 +271,23 @@ std::vector<command> make_commands() {
          "changed (both, different) and same.\n",
          {PRETTY}, 2, run_compare},
     };
-    for (command& c : table) c.options.push_back(EXACT);
+    for (command& c : table) {
+        if (c.name == std::string("set") || c.name == std::string("set-xmp")) c.options.push_back(INCREMENTAL);
+        if (is_writer(c.name)) c.options.push_back(FORCE);
+        c.options.push_back(EXACT);
+    }
     return table;
 }
 
 }  // namespace
+
+unsigned command_options(const command& cmd, const parsed_args& a) {
+    unsigned bits = 0;
+    if (!a.has("exact")) bits = is_writer(cmd.name) ? TOOL_WRITER_OPTIONS : TOOL_OPTIONS;
+    if (a.has("force")) bits &= ~VELLIX_KEEP_SIGNATURES;
+    if (a.has("incremental")) bits |= VELLIX_INCREMENTAL;
+    return bits;
+}
 
 const std::vector<command>& all_commands() {
     static const std::vector<command> table = make_commands();

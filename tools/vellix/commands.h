@@ -14,6 +14,9 @@ constexpr int EXIT_USAGE = 2;   // the command line is wrong
 
 // The library options every command runs with, unless --exact is given.
 constexpr unsigned TOOL_OPTIONS = VELLIX_UNICODE | VELLIX_RESOLVE;
+// The options of the writing commands: those, and signed documents refused
+// a full rewrite (--force drops it).
+constexpr unsigned TOOL_WRITER_OPTIONS = TOOL_OPTIONS | VELLIX_KEEP_SIGNATURES;
 
 struct command {
     const char* name;
@@ -27,6 +30,10 @@ struct command {
 };
 
 const std::vector<command>& all_commands();
+// The options word cmd runs with: 0 under --exact, else TOOL_WRITER_OPTIONS
+// for a writing command (without VELLIX_KEEP_SIGNATURES under --force),
+// TOOL_OPTIONS for the others; --incremental adds VELLIX_INCREMENTAL.
+unsigned command_options(const command& cmd, const parsed_args& a);
 const command* find_command(const std::string& name);
 
 // The batch commands (batch.cpp) and their options.

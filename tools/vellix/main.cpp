@@ -30,7 +30,7 @@ int run_command(const command& cmd, const std::vector<std::string>& args) {
         return usage_error(&cmd, std::string("missing operand (expects ") + cmd.operands + ")");
     if (cmd.operand_count >= 0 && n > cmd.operand_count)
         return usage_error(&cmd, "unexpected operand '" + parsed.positionals[cmd.operand_count] + "'");
-    if (vellix_set_options(parsed.has("exact") ? 0u : TOOL_OPTIONS) == static_cast<unsigned>(-1)) {
+    if (vellix_set_options(command_options(cmd, parsed)) == static_cast<unsigned>(-1)) {
         print_error(vellix_last_error());
         return EXIT_FAILED;
     }

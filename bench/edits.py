@@ -1,0 +1,157 @@
+"""Edits that keep the document, measured for bench/bench.py: the output
+size of `set title` on every input as a full rewrite and as an incremental
+update, and the time of an in-place incremental `set title` on the large
+input and on a 1 GB input, beside exiftool and qpdf doing the same edit in
+place."""
+import os
+import shutil
+import subprocess
+
+TITLE = "Benchmark title"
+GB_TARGET = 1 << 30
+
+
+def _tool_set(tool, path, out, incremental):
+    argv = [tool, "set", path, "--title", TITLE] + (["--in-place"] if out is None else ["-o", out])
+    return argv + (["--incremental"] if incremental else [])
+
+
+def sizes(tool, inputs, names, scratch):
+    """Rows (input, input bytes, full rewrite bytes, incremental bytes)."""
+    rows = []
+    out = os.path.join(scratch, "size-out.pdf")
+    for name in names:
+        path = os.path.join(inputs, name + ".pdf")
+        if not os.path.exists(path):
+            continue
+        row = [name, os.path.getsize(path)]
+        for incremental in (False, True):
+            r = subprocess.run(_tool_set(tool, path, out, incremental), capture_output=True)
+            row.append(os.path.getsize(out) if r.returncode == 0 else None)
+            if os.path.exists(out):
+                os.remove(out)
+        rows.append(tuple(row))
+    return rows
+
+
+def make_gb_input(large, path):
+    """A file of about 1 GB: the large input followed by an update holding one
+    unreferenced stream that fills it up, with its own cross-reference table
+    (so the last section is a table and the document is the large one)."""
+    if os.path.exists(path) and os.path.getsize(path) >= GB_TARGET:
+        return path
+    shutil.copyfile(large, path)
+    data = open(large, "rb").read()
+    sx = data.rindex(b"startxref")
+    prev = int(data[sx + 9:].split()[0])
+    tail = data[prev:sx]
+    size = int(tail[tail.index(b"/Size") + 5:].split()[0].rstrip(b">/"))
+    root = tail[tail.index(b"/Root") + 5:].split()[0]
+    fill = GB_TARGET - len(data)
+    with open(path, "ab") as f:
+        off = f.tell()
+        f.write(b"%d 0 obj\n<</Length %d>>\nstream\n" % (size, fill))
+        chunk = b"\0" * (1 << 20)
+        left = fill
+        while left > 0:
+            f.write(chunk[:min(left, len(chunk))])
+            left -= len(chunk)
+        f.write(b"\nendstream\nendobj\n")
+        xref = f.tell()
+        f.write(b"xref\n%d 1\n%010d 00000 n \ntrailer\n<</Size %d /Root %s 0 R /Prev %d>>\nstartxref\n%d\n%%%%EOF\n"
+                % (size, off, size + 1, root, prev, xref))
+    return path
+
+
+def in_place_times(timer, tool, files, scratch):
+    """Rows (label, bytes, vellix ms, exiftool ms, qpdf ms): each command edits
+    its own copy in place; the copy is cut back to its length before each run
+    (untimed), so every run appends to the same file."""
+    rows = []
+    for label, src in files:
+        if not os.path.exists(src):
+            continue
+        n = os.path.getsize(src)
+        cmds = []
+        names = [("vellix", None), ("exiftool", "exiftool"), ("qpdf", "qpdf")]
+        for who, need in names:
+            if need and shutil.which(need) is None:
+                cmds.append(None)
+                continue
+            copy = os.path.join(scratch, "inplace-%s.pdf" % who)
+            shutil.copyfile(src, copy)
+            if who == "vellix":
+                argv = _tool_set(tool, copy, None, True)
+                prep = ["truncate", "-s", str(n), copy]
+            elif who == "exiftool":
+                argv = ["exiftool", "-overwrite_original", "-Title=" + TITLE, copy]
+                prep = ["truncate", "-s", str(n), copy]
+            else:
+                argv = ["qpdf", "--replace-input", copy]
+                prep = None
+            cmds.append((argv, prep))
+        live = [c for c in cmds if c]
+        t = iter(timer.medians(live))
+        times = [next(t) if c else None for c in cmds]
+        for who, _ in names:
+            p = os.path.join(scratch, "inplace-%s.pdf" % who)
+            if os.path.exists(p):
+                os.remove(p)
+        rows.append((label, n) + tuple(times))
+    return rows
+
+
+def report(size_rows, time_rows, ms, load_avg):
+    out = ["", "Edits that keep the document: `vellix set FILE --title T` written with `-o` as a full rewrite "
+           "(the tool's defaults) and with `--incremental`. Sizes in bytes:", "",
+           "| input | input | full rewrite | incremental | incremental − input |",
+           "|---|---:|---:|---:|---:|"]
+    goals = []
+    for name, n, full, inc in size_rows:
+        delta = None if inc is None else inc - n
+        out.append("| %s | %d | %s | %s | %s |" % (name, n, full if full is not None else "failed",
+                                                  inc if inc is not None else "failed",
+                                                  delta if delta is not None else "—"))
+        if delta is not None:
+            goals.append((delta < 4096, "incremental set title on %s adds under 4 KB (%d bytes)" % (name, delta)))
+    out += ["", "In-place `set title`: vellix `--in-place --incremental`, exiftool `-overwrite_original` (appends "
+            "an update too), qpdf `--replace-input` (rewrites). Median ms; load average before: %s." % load_avg, "",
+            "| input | bytes | vellix | exiftool | qpdf |", "|---|---:|---:|---:|---:|"]
+    for label, n, v, e, q in time_rows:
+        out.append("| %s | %d | %s | %s | %s |" % (label, n, ms(v), ms(e), ms(q)))
+        if v is not None:
+            goals.append((v < 0.010, "in-place incremental set title on %s under 10 ms (%s ms)" % (label, ms(v))))
+    return out, goals
+
+
+def main():
+    """Only these measurements: bench/edits.py --tool build/vellix --inputs DIR [--scratch DIR]
+    (DIR holding the inputs of bench/gen_inputs.py at full size)."""
+    import argparse
+    import tempfile
+
+    import bench
+
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--tool", required=True)
+    ap.add_argument("--inputs", required=True)
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--scratch")
+    a = ap.parse_args()
+    scratch = tempfile.mkdtemp(prefix="vellix-edits-", dir=a.scratch or a.inputs)
+    try:
+        load = bench.load_avg()
+        size_rows = sizes(a.tool, a.inputs, bench.FILES, scratch)
+        gb = make_gb_input(os.path.join(a.inputs, "large.pdf"), os.path.join(a.inputs, "gb.pdf"))
+        time_rows = in_place_times(bench.Timer(a.runs, 1), a.tool,
+                                   [("large", os.path.join(a.inputs, "large.pdf")), ("1 GB", gb)], scratch)
+        lines, goals = report(size_rows, time_rows, bench.ms, load)
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+    lines += ["", "Goals:", ""] + ["- %s %s" % ("met:   " if ok else "MISSED:", t) for ok, t in goals]
+    lines += ["", "Load average after: %s." % bench.load_avg()]
+    print("\n".join(lines))
+
+
+if __name__ == "__main__":
+    main()
