@@ -36,9 +36,17 @@ struct page_entry {
     int32_t page_obj = 0;
 };
 
+// Unmaps a read-only mapping of the input file.
+struct unmapper {
+    uint64_t len = 0;
+    void operator()(void* p) const noexcept;
+};
+
 // Owns everything it holds; a load replaces the previous contents.
 struct pdf_doc {
-    std::unique_ptr<uint8_t, free_deleter> bytes;  // owns `data`
+    // `data` is either the file mapped (mapped) or read into a heap block (bytes).
+    std::unique_ptr<void, unmapper> mapped;
+    std::unique_ptr<uint8_t, free_deleter> bytes;
     const uint8_t* data = nullptr;
     pos len = 0;
     int32_t trailer_root = -1;

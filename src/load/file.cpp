@@ -1,4 +1,23 @@
-// Reading a file whole into the document, and its header version.
+// The input file in memory, and its header version.
+//
+// Files of MAP_MIN bytes and more are mapped read-only and private, with
+// advice for sequential reading, instead of being copied into a heap block:
+// no copy, and the pages are the page cache's, so a 3 GB file costs address
+// space rather than memory. Smaller files, and files that cannot be mapped
+// (pipes, special files, a failed mmap), are read into a heap block. Nothing
+// reads past `len` or writes into `data`, so both forms serve the loader alike.
+//
+// A mapping reflects the file as it is: if another process truncates the file
+// while a call is running, reading a page past the new end raises SIGBUS, as
+// in any program that maps its input. The size is checked when the file is
+// mapped and again after loading (doc_check_size), so a file that shrank
+// while it was scanned fails like a short read ("read error"); a truncation
+// between that check and the end of the call is not caught.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -8,11 +27,13 @@
 #include "core/huge_pages.h"
 #include "load/load_steps.h"
 
+void unmapper::operator()(void* p) const noexcept {
+    if (p) munmap(p, static_cast<size_t>(len));
+}
+
 namespace {
 
-struct file_closer {
-    void operator()(FILE* f) const noexcept { std::fclose(f); }
-};
+constexpr uint64_t MAP_MIN = 1u << 20;
 
 // Reads n bytes into buf; fread may return short counts for huge requests, so
 // it is called until the data is in or the file gives no more.
@@ -26,16 +47,35 @@ bool read_all(FILE* f, uint8_t* buf, uint64_t n) {
     return true;
 }
 
+// Maps n bytes of the regular file fd; false when it is not one of that size
+// or cannot be mapped.
+bool map_file(int fd, uint64_t n, pdf_doc* doc) {
+    struct stat st;
+    if (n < MAP_MIN || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != n)
+        return false;
+    void* p = mmap(nullptr, static_cast<size_t>(n), PROT_READ, MAP_PRIVATE, fd, 0);
+    if (p == MAP_FAILED) return false;
+    madvise(p, static_cast<size_t>(n), MADV_SEQUENTIAL);
+    doc->mapped = std::unique_ptr<void, unmapper>(p, unmapper{n});
+    doc->data = static_cast<const uint8_t*>(p);
+    doc->len = static_cast<pos>(n);
+    return true;
+}
+
 }  // namespace
 
-int doc_read_file(const char* path, pdf_doc* doc) {
-    std::unique_ptr<FILE, file_closer> f(std::fopen(path, "rb"));
+int doc_read_file(const char* path, pdf_doc* doc, open_file* keep) {
+    open_file f(std::fopen(path, "rb"));
     if (!f) return set_error("cannot open %s", path), -1;
     long long size = -1;
     if (fseeko(f.get(), 0, SEEK_END) == 0) size = ftello(f.get());
     if (size <= 0 || fseeko(f.get(), 0, SEEK_SET) != 0) return set_error("empty input file: %s", path), -1;
-    // No zero fill: every byte is overwritten by the read.
     const auto n = static_cast<uint64_t>(size);
+    if (map_file(fileno(f.get()), n, doc)) {
+        *keep = std::move(f);
+        return 0;
+    }
+    // No zero fill: every byte is overwritten by the read.
     std::unique_ptr<uint8_t, free_deleter> buf;
     buf.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(n))));
     if (buf) advise_huge_pages(buf.get(), n);
@@ -46,6 +86,14 @@ int doc_read_file(const char* path, pdf_doc* doc) {
     doc->bytes = std::move(buf);
     doc->len = static_cast<pos>(n);
     return 0;
+}
+
+int doc_check_size(const char* path, const pdf_doc& doc, open_file* f) {
+    if (!*f) return 0;
+    struct stat st;
+    bool ok = fstat(fileno(f->get()), &st) == 0 && static_cast<uint64_t>(st.st_size) >= static_cast<uint64_t>(doc.len);
+    f->reset();
+    return ok ? 0 : (set_error("read error on %s", path), -1);
 }
 
 void doc_read_version(pdf_doc* doc) {

@@ -121,10 +121,15 @@ int doc_load_steps(const char* path, pdf_doc* doc, int allow_encrypted) {
 int doc_load(const char* path, pdf_doc* doc, int allow_encrypted) {
     *doc = pdf_doc{};
     if (!path) return set_error("NULL path argument"), -1;
-    if (doc_read_file(path, doc) != 0) return -1;
+    open_file mapped_from;
+    if (doc_read_file(path, doc, &mapped_from) != 0) return -1;
+    int r;
     try {
-        return doc_load_steps(path, doc, allow_encrypted);
+        r = doc_load_steps(path, doc, allow_encrypted);
     } catch (const std::bad_alloc&) {
-        return set_error("out of memory"), -1;
+        set_error("out of memory");
+        r = -1;
     }
+    if (r == 0 && doc_check_size(path, *doc, &mapped_from) != 0) return -1;
+    return r;
 }

@@ -4,12 +4,25 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "load/doc.h"
 
-// Reads the whole file into doc->bytes. 0, or -1 with a message (file.cpp).
-int doc_read_file(const char* path, pdf_doc* doc);
+struct file_closer {
+    void operator()(FILE* f) const noexcept { std::fclose(f); }
+};
+using open_file = std::unique_ptr<FILE, file_closer>;
+
+// Maps the file into doc->mapped, or reads it whole into doc->bytes. 0, or -1
+// with a message (file.cpp). A mapped file stays open in *keep for
+// doc_check_size.
+int doc_read_file(const char* path, pdf_doc* doc, open_file* keep);
+
+// After loading a mapped file: -1 with the short-read message when the file
+// is now shorter than the mapping; closes *f.
+int doc_check_size(const char* path, const pdf_doc& doc, open_file* f);
 
 // The version after the first "%PDF-" header within the first 1024 bytes
 // (file.cpp).
