@@ -22,8 +22,8 @@ ps=$(mktemp --suffix=.ps)
 trap 'rm -f "$ps"' EXIT
 cat >"$ps" <<'PS'
 %!PS
-% The title "Quarterly field report — Zürich" as UTF-16BE with its byte-order mark.
-[ /Title <FEFF0051007500610072007400650072006C00790020006600690065006C00640020007200650070006F00720074002020140020005A00FC0072006900630068>
+% The title "Quarterly field report, Zürich" as UTF-16BE with its byte-order mark.
+[ /Title <FEFF0051007500610072007400650072006C00790020006600690065006C00640020007200650070006F00720074002C0020005A00FC0072006900630068>
   /Author (Ada Marsh)
   /Subject (Sample document for the vellix tool)
   /Keywords (metadata, sample, report)

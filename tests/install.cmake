@@ -45,7 +45,7 @@ function(run what)
 endfunction()
 
 function(expect_sample_info what text)
-  if(NOT text MATCHES "^{\"title\":\"Quarterly field report\",.*\"pages\":3,.*}\n$")
+  if(NOT text MATCHES "^{\"title\":\"Quarterly field report, Zürich\",.*\"pages\":3,.*}\n$")
     message(FATAL_ERROR "${what} printed an unexpected text:\n${text}")
   endif()
 endfunction()

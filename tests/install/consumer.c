@@ -1,5 +1,6 @@
 /* A program built against an installed vellix: reads the Info of the file
- * named by its argument and checks a failure message. */
+ * named by its argument, with Unicode texts and standard structure reading,
+ * and checks a failure message. */
 #include <stdio.h>
 #include <string.h>
 
@@ -12,6 +13,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     if (vellix_init() != 1) return 1;
+    if (vellix_set_options(VELLIX_UNICODE | VELLIX_RESOLVE) != 0) return 1;
     info = vellix_read(argv[1]);
     if (!info) {
         fprintf(stderr, "vellix_read failed: %s\n", vellix_last_error());
