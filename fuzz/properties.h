@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -265,6 +266,7 @@ inline std::string copy_difference_reason(const std::string& path) {
     pdf_doc doc;
     std::string reason;
     if (doc_load(path.c_str(), &doc, 0) == 0) {
+        doc_expand_all(doc);  // the texts of every row are read below
         std::vector<std::pair<pos, pos>> spans;  // [obj_pos, endobj) of direct rows
         for (const obj_entry& e : doc.objs) {
             if (!e.in_objstm) {
@@ -626,5 +628,97 @@ inline std::string check_inflate(const uint8_t* data, size_t size) {
     return inflate_arbitrary(cap, data + 3, size - 3);
 }
 #endif
+
+// ---- on-demand object streams against the full expansion ----
+
+inline std::string text_or_error(const char* r) { return r ? std::string(r) : "NULL: " + std::string(vellix_last_error()); }
+
+inline std::string flag_and_file(int r, const std::string& out) {
+    std::string s = std::to_string(r) + ": " + vellix_last_error() + "\n";
+    if (r) s += read_file(out);
+    std::filesystem::remove(out);
+    return s;
+}
+
+// Every report text and every writer's output for one input, in one string.
+inline std::string all_outputs(const std::string& in, const std::filesystem::path& work) {
+    const char* p = in.c_str();
+    std::string s;
+    for (auto f : {vellix_read, vellix_read_xmp, vellix_fonts, vellix_images, vellix_bookmarks, vellix_security,
+                   vellix_analyze, vellix_page_labels})
+        s += text_or_error(f(p)) + "\n";
+    s += text_or_error(vellix_compare(p, p)) + "\n";
+    const std::string out = (work / "out.pdf").string();
+    s += flag_and_file(vellix_write(p, out.c_str(), "T \xc3\xa9", nullptr, "S", "k1, k2"), out);
+    s += flag_and_file(vellix_clear(p, out.c_str()), out);
+    s += flag_and_file(vellix_write_full(p, out.c_str(), "{\"title\":\"Full\",\"creation_date\":\"2020-01-02\"}"), out);
+    s += flag_and_file(vellix_write_xmp(p, out.c_str(), "{\"dc:title\":\"X <&>\",\"pdf:Producer\":\"P\"}"), out);
+    s += flag_and_file(vellix_clear_xmp(p, out.c_str()), out);
+    return s;
+}
+
+// The loaded table in one string: every field of every row, the texts of the
+// rows from object streams, and the document's choices.
+inline std::string table_of(const std::string& in) {
+    pdf_doc doc;
+    int rc = doc_load(in.c_str(), &doc, 1);
+    std::string s = std::to_string(rc) + " " + vellix_last_error() + "\n";
+    if (rc != 0) return s;
+    doc_expand_all(doc);
+    s += std::to_string(doc.root) + " " + std::to_string(doc.info) + " " + std::to_string(doc.max_obj) + " " +
+         std::to_string(doc.pages_ok) + " " + std::to_string(doc.pages.size()) + "\n";
+    for (const page_entry& pg : doc.pages) s += std::to_string(pg.page_obj) + " ";
+    s += "\n";
+    for (const obj_entry& e : doc.objs) {
+        for (long long v : {(long long)e.num, (long long)e.gen, (long long)e.obj_pos, (long long)e.dict_pos,
+                            (long long)e.stream_kw, (long long)e.data_start, (long long)e.data_end,
+                            (long long)e.endobj_pos, (long long)e.stream_len, (long long)e.has_stream,
+                            (long long)e.in_objstm, (long long)e.objstm_len})
+            s += std::to_string(v) + " ";
+        if (e.in_objstm) {
+            if (!e.objstm_text) s += "<no text>";
+            else s.append(reinterpret_cast<const char*>(e.objstm_text), static_cast<size_t>(e.objstm_len));
+        }
+        s += "\n";
+    }
+    return s;
+}
+
+// One result three ways: full expansion while loading; every Flate stream
+// left to first use (keep budget 0); the default keep budget.
+struct both {
+    std::string full, lazy, kept;
+    bool same() const { return full == lazy && full == kept; }
+};
+
+inline both in_both_ways(const std::string& in, const std::filesystem::path& work,
+                         std::string (*f)(const std::string&, const std::filesystem::path&)) {
+    both r;
+    objstm_full_expansion(true);
+    r.full = f(in, work);
+    objstm_full_expansion(false);
+    objstm_keep_budget(0);
+    r.lazy = f(in, work);
+    objstm_keep_budget(OBJSTM_KEEP_DEFAULT);
+    r.kept = f(in, work);
+    return r;
+}
+
+
+// (5) The object table and every export's output (reports, compare, the five
+// writers' files) with object streams decoded on demand, as with the full
+// expansion while loading. The writers' dates come from time(), which the
+// caller holds fixed.
+// Description: "" or the first part that differs.
+inline std::string check_lazy_expansion(const std::string& dir, const uint8_t* data, size_t size) {
+    const std::string path = dir + "/lazy.pdf";
+    std::string err = write_bytes(path, data, size);
+    if (!err.empty()) return err;
+    both t = in_both_ways(path, dir, [](const std::string& p, const std::filesystem::path&) { return table_of(p); });
+    if (!t.same()) return "object tables differ:\n" + t.full.substr(0, 2000) + "\n---\n" + t.lazy.substr(0, 2000);
+    both o = in_both_ways(path, dir, all_outputs);
+    if (!o.same()) return "outputs differ:\n" + o.full.substr(0, 2000) + "\n---\n" + o.lazy.substr(0, 2000);
+    return "";
+}
 
 }  // namespace fuzzprop

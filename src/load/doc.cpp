@@ -3,11 +3,21 @@
 
 const obj_entry* doc_find(const pdf_doc& doc, int32_t num) {
     int64_t k = doc.by_num.row(num);
-    return k >= 0 ? &doc.objs[static_cast<size_t>(k)] : nullptr;
+    if (k < 0) return nullptr;
+    const obj_entry& e = doc.objs[static_cast<size_t>(k)];
+    if (e.objstm_stream >= 0 && !e.objstm_text) {
+        // The row is an element of the document's own table, which is not
+        // itself const: only its text pointer is filled in.
+        const_cast<obj_entry&>(e).objstm_text = doc_row_text(doc, e);
+    }
+    return &e;
 }
 
 dict_view doc_dict_span(const pdf_doc& doc, const obj_entry& e) {
-    if (e.in_objstm) return {e.objstm_text, 0, e.objstm_text ? e.objstm_len : 0};
+    if (e.in_objstm) {
+        const uint8_t* t = doc_row_text(doc, e);
+        return {t, 0, t ? e.objstm_len : 0};
+    }
     if (e.dict_pos < 0) return {};
     pos end = e.stream_kw > 0 ? e.stream_kw : e.endobj_pos > 0 ? e.endobj_pos : doc.len;
     return {doc.data, e.dict_pos, end};

@@ -28,9 +28,35 @@ struct obj_entry {
     pos stream_len = -1;
     int32_t has_stream = 0;
     int32_t in_objstm = 0;
-    const uint8_t* objstm_text = nullptr;  // not owned: points into a block of the arena
+    // The object's text: null until the row is reached through doc_find (or
+    // doc_expand_all) when its stream is decoded on demand (objstm_stream >= 0);
+    // not owned: points into a block of the arena, or into the file bytes.
+    const uint8_t* objstm_text = nullptr;
     pos objstm_len = 0;
+    // The decoded stream of a row decoded on demand (an index into
+    // pdf_doc::lazy.streams) and its start in that stream's text; -1 otherwise.
+    int32_t objstm_stream = -1;
+    int32_t objstm_off = -1;
 };
+
+// An object stream whose rows are known and whose text is decoded when one of
+// them is first read: its Flate data in the file and its decoded length.
+struct lazy_stream {
+    const uint8_t* src = nullptr;
+    uint64_t src_len = 0;
+    uint64_t out_len = 0;
+    const uint8_t* text = nullptr;  // null until decoded; owned by lazy_streams::blocks
+};
+
+struct lazy_streams {
+    std::vector<lazy_stream> streams;
+    struct arena blocks;
+    uint64_t kept = 0;  // bytes of text kept while loading
+};
+
+// Decoded text kept while loading, per document, before streams are left to
+// be decoded on first use.
+constexpr uint64_t OBJSTM_KEEP_DEFAULT = 64u << 20;
 
 struct page_entry {
     int32_t page_obj = 0;
@@ -67,16 +93,37 @@ struct pdf_doc {
     // Dictionary closes over the file bytes, remembered while the object
     // scan settles every dictionary of the file (scan_objects.cpp).
     dict_closer dicts;
+    // Object streams decoded on first use: reading a loaded document decodes
+    // them, so this cache is mutable (a document serves one thread at a time).
+    mutable lazy_streams lazy;
 };
 
 // 0 on success; -1 with a message in g_err. Previous contents of doc are
 // discarded first. A memory failure in any step fails with "out of memory".
 int doc_load(const char* path, pdf_doc* doc, int allow_encrypted);
 
-// First row with this object number, or null.
+// First row with this object number, or null. A row from an object stream
+// comes back with its objstm_text set (its stream is decoded on first use).
+// Decoding a stream may throw std::bad_alloc.
 const obj_entry* doc_find(const pdf_doc& doc, int32_t num);
 
-// The dictionary span of a row: its objstm_text whole, or the file bytes from
+// The text of a row from an object stream ({objstm_text, objstm_len} once
+// decoded); null for other rows and rows without text. Decodes on demand.
+const uint8_t* doc_row_text(const pdf_doc& doc, const obj_entry& e);
+
+// Decodes every object stream and sets objstm_text on every row, as a load
+// with full expansion leaves them: for code that walks doc.objs and reads
+// objstm_text directly (the file emitter).
+void doc_expand_all(const pdf_doc& doc);
+
+// Test aids, per thread: with full expansion on, loads expand every object
+// stream in full while loading (the reference the on-demand decoding is
+// checked against); the keep budget (OBJSTM_KEEP_DEFAULT unless set) bounds
+// the text kept while loading, 0 leaving every Flate stream to first use.
+void objstm_full_expansion(bool on);
+void objstm_keep_budget(uint64_t bytes);
+
+// The dictionary span of a row: its text (doc_row_text) whole, or the file bytes from
 // dict_pos to stream_kw (else endobj_pos, else the file end). text is null
 // when the row has no dictionary (a file-body row whose dict_pos is negative).
 dict_view doc_dict_span(const pdf_doc& doc, const obj_entry& e);

@@ -49,8 +49,9 @@ int32_t doc_pick_root(const pdf_doc& doc) {
     bool scanned = false;
     for (const obj_entry& e : doc.objs) {
         if (e.in_objstm) {
-            if (e.objstm_text && e.objstm_len >= 8 && name_find(e.objstm_text, 0, e.objstm_len, "Catalog") >= 0)
-                return e.num;
+            if (e.objstm_len < 8) continue;
+            const uint8_t* t = doc_row_text(doc, e);
+            if (t && name_find(t, 0, e.objstm_len, "Catalog") >= 0) return e.num;
             continue;
         }
         if (e.dict_pos < 0) continue;

@@ -1,4 +1,14 @@
 // Expansion of compressed object streams into rows of the object table.
+//
+// Which rows a stream yields depends on its decoded text (the offsets, the
+// decoded length, whether decoding succeeds under the capacity rules), so
+// every Flate stream is decoded once while loading, into a reused scratch
+// buffer. Its rows and decoded length are kept, and its text too while the
+// texts kept stay within a budget (OBJSTM_KEEP_DEFAULT); beyond it a text is
+// decoded again, into a block of exactly that length, when a row of the
+// stream is first read (doc_row_text), so memory stays bounded however much
+// the streams inflate. Stored (unfiltered) streams need no
+// decoding: their rows point into the file bytes at once.
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -119,8 +129,9 @@ int32_t key_int(const dict_view& d, const char* name, int32_t min) {
 }
 
 // Appends a row for every usable object of the decoded stream d; returns
-// the number of rows added.
-int32_t add_rows(pdf_doc* doc, const decoded& d, int32_t count, int32_t first) {
+// the number of rows added. With stream >= 0 the rows name that lazy stream
+// and their start in it instead of pointing into d.
+int32_t add_rows(pdf_doc* doc, const decoded& d, int32_t count, int32_t first, int32_t stream = -1) {
     std::vector<int32_t> nums(static_cast<size_t>(count)), offs(static_cast<size_t>(count));
     pos p = 0;
     for (int32_t i = 0; i < count; ++i) {
@@ -138,7 +149,12 @@ int32_t add_rows(pdf_doc* doc, const decoded& d, int32_t count, int32_t first) {
         row.num = nums[i];
         row.gen = 0;
         row.in_objstm = 1;
-        row.objstm_text = d.data + start;
+        if (stream < 0) {
+            row.objstm_text = d.data + start;
+        } else {
+            row.objstm_stream = stream;
+            row.objstm_off = static_cast<int32_t>(start);
+        }
         row.objstm_len = obj_len;
         doc->objs.push_back(row);
         ++added;
@@ -178,7 +194,107 @@ void expand_one(pdf_doc* doc, const obj_entry& e, small_scratch* scratch) {
     if ((first > d.len || add_rows(doc, d, count, first) == 0) && flate) doc->arena.drop_last();
 }
 
+// What decode_flate gives, without keeping a block: false when it fails, else
+// true with *out the decoded bytes, held by the scratch or by *big. A small
+// stream is decoded into the scratch with decode_flate's second capacity; any
+// other is measured against the largest capacity decode_flate would try (a
+// failure at capacity c means the stream needs more than c bytes, so success
+// at some capacity of the sequence is success at its last) and then decoded
+// into a block of its exact length.
+bool flate_outcome(const uint8_t* src, uint64_t n, small_scratch* scratch, std::unique_ptr<uint8_t, free_deleter>* big,
+                   decoded* out) {
+    const uint64_t first = 8 * n + 64;
+    if (first > DECODER_MAX_CAP) return false;
+    if (4 * first <= SMALL_STREAM_CAP) {
+        if (uint8_t* tmp = scratch->get(4 * first)) {
+            uint64_t m = 0;
+            if (inflate_decompress(src, n, tmp, 4 * first, &m) == 0) {
+                *out = {tmp, static_cast<pos>(m)};
+                return true;
+            }
+        }
+    }
+    uint64_t last = first;
+    if (first <= MAX_RETRY_CAP)
+        while (last <= MAX_RETRY_CAP) last *= 4;
+    std::unique_ptr<uint8_t, free_deleter> window(static_cast<uint8_t*>(std::malloc(INFLATE_MEASURE_SCRATCH)));
+    if (!window) throw std::bad_alloc();
+    uint64_t need = 0;
+    if (inflate_measure(src, n, last, window.get(), &need) != 0) return false;
+    window.reset();
+    big->reset(static_cast<uint8_t*>(std::malloc(need ? static_cast<size_t>(need) : 1)));
+    if (!*big) throw std::bad_alloc();
+    uint64_t m = 0;
+    if (inflate_decompress(src, n, big->get(), need, &m) != 0 || m != need) return false;
+    *out = {big->get(), static_cast<pos>(m)};
+    return true;
+}
+
+thread_local bool t_full_expansion = false;
+thread_local uint64_t t_keep_budget = OBJSTM_KEEP_DEFAULT;
+
+// Learns the rows of the object stream of row e, when it is one, leaving a
+// Flate stream's text to be decoded on first use once the texts kept while
+// loading reach the budget.
+void expand_lazy(pdf_doc* doc, const obj_entry& e, small_scratch* scratch) {
+    dict_view dict;
+    int32_t count;
+    if (!objstm_header(*doc, e, &dict, &count)) return;
+    const pos n = e.data_end - e.data_start;
+    const int32_t first = key_int(dict, "First", 0);
+    if (first < 0) return;
+    decoded d;
+    if (dict.key("FlateDecode") < 0) {
+        stored_data(doc, e, &d);
+        if (first <= d.len) add_rows(doc, d, count, first);
+        return;
+    }
+    std::unique_ptr<uint8_t, free_deleter> big;
+    const uint8_t* src = doc->data + e.data_start;
+    if (!flate_outcome(src, static_cast<uint64_t>(n), scratch, &big, &d) || first > d.len) return;
+    const auto stream = static_cast<int32_t>(doc->lazy.streams.size());
+    if (add_rows(doc, d, count, first, stream) == 0) return;
+    lazy_stream ls{src, static_cast<uint64_t>(n), static_cast<uint64_t>(d.len), nullptr};
+    // Within the budget the text just decoded is kept, so that reading every
+    // object (as some reports do) does not decode the stream twice.
+    const uint64_t len = static_cast<uint64_t>(d.len);
+    if (len <= t_keep_budget && doc->lazy.kept <= t_keep_budget - len) {
+        if (uint8_t* block = doc->lazy.blocks.alloc(len ? len : 1)) {
+            std::memcpy(block, d.data, static_cast<size_t>(len));
+            ls.text = block;
+            doc->lazy.kept += len;
+        }
+    }
+    doc->lazy.streams.push_back(ls);
+}
+
 }  // namespace
+
+void objstm_full_expansion(bool on) { t_full_expansion = on; }
+void objstm_keep_budget(uint64_t bytes) { t_keep_budget = bytes; }
+
+const uint8_t* doc_row_text(const pdf_doc& doc, const obj_entry& e) {
+    if (!e.in_objstm) return nullptr;
+    if (e.objstm_text || e.objstm_stream < 0) return e.objstm_text;
+    lazy_stream& s = doc.lazy.streams[static_cast<size_t>(e.objstm_stream)];
+    if (!s.text) {
+        uint8_t* block = doc.lazy.blocks.alloc(s.out_len ? s.out_len : 1);
+        if (!block) throw std::bad_alloc();
+        uint64_t m = 0;
+        // The length was learnt from this very data; a second decode gives it again.
+        if (inflate_decompress(s.src, s.src_len, block, s.out_len, &m) != 0 || m != s.out_len) {
+            doc.lazy.blocks.drop_last();
+            return nullptr;
+        }
+        s.text = block;
+    }
+    return s.text + e.objstm_off;
+}
+
+void doc_expand_all(const pdf_doc& doc) {
+    for (const obj_entry& e : doc.objs)
+        if (e.objstm_stream >= 0 && !e.objstm_text) const_cast<obj_entry&>(e).objstm_text = doc_row_text(doc, e);
+}
 
 void objstm_expand(pdf_doc* doc) {
     if (!doc || !doc->data) return;
@@ -200,6 +316,9 @@ void objstm_expand(pdf_doc* doc) {
     small_scratch scratch;
     for (size_t k = 0; k < rows; ++k) {
         const obj_entry e = doc->objs[k];  // a copy: appending may move the table
-        expand_one(doc, e, &scratch);
+        if (t_full_expansion)
+            expand_one(doc, e, &scratch);
+        else
+            expand_lazy(doc, e, &scratch);
     }
 }

@@ -293,6 +293,7 @@ int doc_emit_pieces(const pdf_doc& doc, const write_plan& plan, out_pieces* resu
     std::stable_sort(order.begin(), order.end(),
                      [&](int32_t a, int32_t b) { return doc.objs[a].num < doc.objs[b].num; });
 
+    doc_expand_all(doc);  // every object's text is written
     emitter out{&result->text, &result->pieces};
     out.reserve(size_estimate(doc, plan, offs.size()));
     out.bytes(HEADER, sizeof HEADER - 1);
