@@ -204,6 +204,10 @@ TEST(PageLabelsResolved, LabelDictionaries) {
          "[" + range(2, "alpha_lower", "", 1) + "]"},
         {"<< /Nums [0 << /P <FEFF0041> >>] >>", "[" + range(0, "none", "\xFE\xFF", 1) + "]"},  // bytes: cut at zero
         {"<< /Nums [0 << /P 32 0 R /S /D >>] >>", "[" + range(0, "decimal", "ref-", 1) + "]"},
+        // Leaves out of order: the ranges come in the order of their pages.
+        {"<< /Kids [<< /Nums [6 << /S /R >> 2 << /S /a >>] >> << /Nums [0 << /S /D >> 2 << /S /A >>] >>] >>",
+         "[" + range(0, "decimal", "", 1) + "," + range(2, "alpha_lower", "", 1) + "," +
+             range(2, "alpha_upper", "", 1) + "," + range(6, "roman_upper", "", 1) + "]"},
         {"<< /Kids [] >>", "[]"},
         {"<< >>", "[]"},
         {"/Labels", "[]"},

@@ -5,7 +5,10 @@
 // /P and the first number /St. The label array of the byte rules is read as
 // well: bracketed [start dictionary] pairs, bare start indexes, and pairs
 // written flat as in /Nums.
+#include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "load/graph.h"
 #include "load/tree_walk.h"
@@ -54,17 +57,24 @@ void label_write(strbuf& b, const label_range& r, bool& first) {
     buf_bytes(&b, "}", 1);
 }
 
+// The ranges in the order of their first pages, as the tree's keys are meant
+// to be sorted (a leaf written out of order is put right; equal keys keep
+// the order of the file).
 void label_tree_write(const pdf_doc& doc, pdf_val tree, strbuf& b) {
-    bool first = true;
+    std::vector<label_range> ranges;
     number_tree_each(doc, tree, [&](int64_t key, pdf_val v) {
         pdf_val d = graph_resolve(doc, v);
         if (key < 0 || !d.is_dict()) return true;  // labels no page
         label_range r;
         r.start = key;
         label_dict_read(doc, d, r);
-        label_write(b, r, first);
+        ranges.push_back(std::move(r));
         return true;
     });
+    std::stable_sort(ranges.begin(), ranges.end(),
+                     [](const label_range& x, const label_range& y) { return x.start < y.start; });
+    bool first = true;
+    for (const label_range& r : ranges) label_write(b, r, first);
 }
 
 // The label array. A start index waiting for its dictionary is written with
