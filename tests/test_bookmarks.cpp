@@ -263,7 +263,9 @@ TEST(Bookmarks, DeeplyNestedItemsGiveValidJson) {
     std::string out;
     long long ms = timed_ms(path, out);
     EXPECT_TRUE(out == expected) << out.substr(0, 200);
-    if (!SANITIZED) EXPECT_LT(ms, TIME_BOUND_MS);
+    if (!SANITIZED) {
+        EXPECT_LT(ms, TIME_BOUND_MS);
+    }
     std::printf("vellix_bookmarks, %d nested items: %lld ms\n", DEEP, ms);
 }
 
@@ -277,7 +279,9 @@ TEST(Bookmarks, DeepOutlineWhoseEveryChainLoopsEndsQuickly) {
     std::string out;
     long long ms = timed_ms(path, out);
     EXPECT_TRUE(out == expected) << out.substr(0, 200);
-    if (!SANITIZED) EXPECT_LT(ms, TIME_BOUND_MS);
+    if (!SANITIZED) {
+        EXPECT_LT(ms, TIME_BOUND_MS);
+    }
 }
 
 // Sets this thread's options for one scope.

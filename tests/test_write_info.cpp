@@ -339,7 +339,7 @@ TEST(InfoBuild, CallerValuesCarriedValuesAndDates) {
         const char* mod_date;
         mod_date_rule rule;
         const char* expect;  // null: refused with `message`
-        const char* message;
+        const char* message = nullptr;
     };
     const row rows[] = {
         {"", nullptr, nullptr, nullptr, NOW, "<< /CreationDate (D:NNNNNNNNNNNNNNZ) /ModDate (D:NNNNNNNNNNNNNNZ)>>"},
