@@ -2,6 +2,8 @@
 // OPT_RESOLVE reading), and the text writer both readers share.
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "core/strbuf.h"
@@ -17,3 +19,15 @@ bool page_labels_build_resolved(const pdf_doc& doc, strbuf& b);
 // OPT_UNICODE the UTF-8 text they denote (zero bytes kept), otherwise the
 // bytes up to the first zero byte, as the byte rules write them.
 void text_json_append(strbuf* b, std::string_view bytes);
+
+// One page-label range as both page-label readers report it.
+struct label_range {
+    int64_t start = 0;
+    const char* style = "decimal";
+    std::string prefix;
+    int64_t start_num = 1;
+};
+
+// Appends {"start":..,"style":..,"prefix":..,"start_num":..}, a ',' first
+// unless `first`, which it then clears.
+void label_write(strbuf& b, const label_range& r, bool& first);

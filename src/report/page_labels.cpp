@@ -22,13 +22,6 @@ struct label_array {
     pos e = 0;
 };
 
-struct label_range {
-    int32_t start = 0;
-    const char* style = "decimal";
-    std::string prefix;
-    int32_t start_num = 1;
-};
-
 const char* label_style(const uint8_t* name, size_t n) {
     if (n == 1) {
         switch (name[0]) {
@@ -81,20 +74,6 @@ void label_dict_by_ref(const pdf_doc& doc, int32_t num, label_range& r) {
     if (!dr.text) return;
     pos p = ws_skip(dr.text, dr.start, dr.end);
     if (dict_opens(dr.text, p, dr.end)) label_dict_read(dr.text, p, dr.end, r);
-}
-
-void label_write(strbuf& b, const label_range& r, bool& first) {
-    if (!first) buf_bytes(&b, ",", 1);
-    first = false;
-    buf_str(&b, "{\"start\":");
-    buf_int(&b, r.start);
-    buf_str(&b, ",\"style\":");
-    json_str_append(&b, r.style);
-    buf_str(&b, ",\"prefix\":");
-    text_json_append(&b, r.prefix);
-    buf_str(&b, ",\"start_num\":");
-    buf_int(&b, r.start_num);
-    buf_bytes(&b, "}", 1);
 }
 
 // A labelled range [start value] whose "[" is at a.t[pos]; writes it and

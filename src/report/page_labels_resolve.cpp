@@ -16,13 +16,6 @@
 
 namespace {
 
-struct label_range {
-    int64_t start = 0;
-    const char* style = "decimal";
-    std::string prefix;
-    int64_t start_num = 1;
-};
-
 const char* style_of(pdf_val s) {
     if (!s.is_name()) return "none";
     std::string n = val_name(s);
@@ -41,20 +34,6 @@ void label_dict_read(const pdf_doc& doc, pdf_val d, label_range& r) {
     val_string(dict_get(doc, d, "P"), &r.prefix);
     int64_t st = 1;
     r.start_num = val_int(dict_get(doc, d, "St"), &st) && st >= 1 ? st : 1;
-}
-
-void label_write(strbuf& b, const label_range& r, bool& first) {
-    if (!first) buf_bytes(&b, ",", 1);
-    first = false;
-    buf_str(&b, "{\"start\":");
-    buf_int(&b, r.start);
-    buf_str(&b, ",\"style\":");
-    json_str_append(&b, r.style);
-    buf_str(&b, ",\"prefix\":");
-    text_json_append(&b, r.prefix);
-    buf_str(&b, ",\"start_num\":");
-    buf_int(&b, r.start_num);
-    buf_bytes(&b, "}", 1);
 }
 
 // The ranges in the order of their first pages, as the tree's keys are meant
