@@ -12,6 +12,12 @@
 
 namespace {
 
+// JSON arguments are read with every standard escape under OPT_UNICODE (so
+// "\u00e9" is é), by the byte rules otherwise.
+json_escapes request_escapes() {
+    return option_on(OPT_UNICODE) ? json_escapes::standard : json_escapes::byte_rules;
+}
+
 // Points each of the eight values at the value of the first pair whose key is
 // that field's JSON key; returns how many values were found.
 int fields_from_json(const jsonobj& obj, info_values* v) {
@@ -32,7 +38,7 @@ int fields_from_json(const jsonobj& obj, info_values* v) {
 // one of its keys is refused.
 bool xmp_packet_from_json(const char* json, std::string* packet) {
     jsonobj obj;
-    if (!json_parse_flat(json, &obj)) return refuse("invalid XMP JSON (flat object of strings required)");
+    if (!json_parse_flat(json, &obj, request_escapes())) return refuse("invalid XMP JSON (flat object of strings required)");
     if (obj.empty()) return refuse("XMP JSON is empty");
     bool has_modify_date = false;
     const bool unicode = option_on(OPT_UNICODE);
@@ -74,7 +80,7 @@ VELLIX_API int vellix_clear(const char* in_path, const char* out_path) {
 VELLIX_API int vellix_write_full(const char* in_path, const char* out_path, const char* json) {
     jsonobj obj;  // the request's values point into it
     return write_flow(in_path, out_path, {json}, [&](write_request* req) {
-        if (!json_parse_flat(json, &obj)) return refuse("invalid JSON object for vellix_write_full");
+        if (!json_parse_flat(json, &obj, request_escapes())) return refuse("invalid JSON object for vellix_write_full");
         if (fields_from_json(obj, &req->values) == 0) return refuse("no recognised fields in the JSON object");
         req->values.mod_date = mod_date_rule::carry;
         return info_values_utf8_check(req->values);
