@@ -119,11 +119,15 @@ void dict_each(pdf_val d, F&& f) {
         p = graph_detail::skip_ws_comments(t, p, d.end);
         if (p >= d.end || t[p] != '/') return;  // ">>", the end, or malformed
         pos ke = graph_detail::regular_run_end(t, p + 1, d.end);
-        std::string key = graph_detail::name_bytes(t, p + 1, ke);
+        // Most keys hold no #xx escape: they are viewed in place, not copied.
+        std::string_view raw(reinterpret_cast<const char*>(t + p + 1), static_cast<size_t>(ke - p - 1));
+        std::string decoded;
+        if (raw.find('#') != std::string_view::npos) decoded = graph_detail::name_bytes(t, p + 1, ke);
+        std::string_view key = decoded.empty() ? raw : std::string_view(decoded);
         pos v = graph_detail::skip_ws_comments(t, ke, d.end);
         pos ve = graph_detail::val_end(t, v, d.end);
         if (ve < 0 || ve <= v) return;
-        if (!f(std::string_view(key), pdf_val{t, v, d.end})) return;
+        if (!f(key, pdf_val{t, v, d.end})) return;
         p = ve;
     }
 }
