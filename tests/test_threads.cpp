@@ -30,7 +30,12 @@ std::string fixture(int i) {
 // One call: returns its result text (or "!" + message on failure).
 using call = std::function<std::string(const std::string& path, const std::string& out)>;
 
-std::string text_or_error(const char* t) { return t ? std::string(t) : "!" + std::string(vellix_last_error()); }
+std::string text_or_error(const char* t) {
+    if (t) return t;
+    std::string e = "!";
+    e += vellix_last_error();
+    return e;
+}
 
 std::vector<call> calls() {
     return {
