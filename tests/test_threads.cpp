@@ -47,8 +47,7 @@ std::vector<call> calls() {
         [](const std::string& p, const std::string&) { return text_or_error(vellix_analyze(p.c_str())); },
         [](const std::string& p, const std::string&) { return text_or_error(vellix_page_labels(p.c_str())); },
         [](const std::string& p, const std::string& o) {
-            if (!vellix_write(p.c_str(), o.c_str(), "New", nullptr, nullptr, nullptr))
-                return "!" + std::string(vellix_last_error());
+            if (!vellix_write(p.c_str(), o.c_str(), "New", nullptr, nullptr, nullptr)) return text_or_error(nullptr);
             std::string r = text_or_error(vellix_read(o.c_str()));
             // ModDate is the current time: keep only the fields that do not depend on it.
             return r.substr(0, r.find("\"creation_date\""));
