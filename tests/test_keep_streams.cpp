@@ -264,6 +264,10 @@ TEST(KeepStreams, EveryWriterCopiesTheStreamsItLeavesAlone) {
         }
         EXPECT_LE(got.size(), in_bytes.size() * 102 / 100 + expanded + 2048)
             << "input " << in_bytes.size() << ", written out plainly " << expanded;
+        // One cross-reference stream: the input's is not carried along.
+        size_t xrefs = 0;
+        for (size_t p = got.find("/XRef"); p != std::string::npos; p = got.find("/XRef", p + 1)) ++xrefs;
+        EXPECT_EQ(xrefs, 1u);
         if (w.old_title_gone) {
             EXPECT_EQ(bytes_and_inflated(got).find("Old secret title"), std::string::npos);
         }

@@ -333,6 +333,13 @@ std::vector<char> containers_to_copy(const pdf_doc& doc, const write_plan& plan,
     return copy;
 }
 
+// Whether row e is a cross-reference stream of the input: the output has
+// its own, and the old one would only repeat the input's offsets.
+bool is_old_xref_stream(const pdf_doc& doc, const obj_entry& e) {
+    if (e.in_objstm || !e.has_stream || e.dict_pos < 0 || e.stream_kw <= e.dict_pos) return false;
+    return val_name(dict_get_raw(pdf_val{doc.data, e.dict_pos, e.stream_kw}, "Type")) == "XRef";
+}
+
 // One row of a cross-reference stream: type 0 (free), 1 (offset and
 // generation) or 2 (object stream number and index).
 struct xref_row {
@@ -436,8 +443,9 @@ void emit_xref_stream(emitter& out, const pdf_doc& doc, const write_plan& plan, 
 }
 
 // The output with the containers flagged in `copy` copied: table rows in
-// ascending number (members of copied streams only listed), the copied
-// streams, the added objects, a cross-reference stream.
+// ascending number (members of copied streams only listed, the input's
+// cross-reference streams left out), the copied streams, the added objects,
+// a cross-reference stream.
 int emit_keeping(const pdf_doc& doc, const write_plan& plan, const std::vector<char>& copy, out_pieces* result) {
     int32_t top = std::max({doc.max_obj, added_num(plan.info), added_num(plan.xmp)});
     for (size_t ci = 0; ci < copy.size(); ++ci)
@@ -457,6 +465,7 @@ int emit_keeping(const pdf_doc& doc, const write_plan& plan, const std::vector<c
         const obj_entry& e = doc.objs[idx];
         if (e.num < 0 || e.num > top) continue;
         if (edits(plan.info, obj_edit::drop, e.num) || edits(plan.xmp, obj_edit::drop, e.num)) continue;
+        if (is_old_xref_stream(doc, e) && !plan_touches(plan, e.num) && e.num != doc.root) continue;
         if (e.in_objstm && e.objstm_container >= 0 && copy[static_cast<size_t>(e.objstm_container)]) {
             const auto& c = doc.containers[static_cast<size_t>(e.objstm_container)];
             rows[e.num] = {2, static_cast<uint64_t>(c.row.num), static_cast<uint32_t>(e.objstm_index)};
