@@ -40,7 +40,8 @@ extern "C" {
  *                   write changes, adds or removes, and the other objects
  *                   of any stream that held one of them, are written as
  *                   plain objects. The cross-reference section is then a
- *                   cross-reference stream keeping /Root, /Info and /ID.
+ *                   cross-reference stream keeping /Root, /Info and /ID;
+ *                   the input's own cross-reference streams are left out.
  *                   Without an object stream to copy the output is that of
  *                   a write without this bit (added objects may be
  *                   numbered above the input's object streams).
