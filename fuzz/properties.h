@@ -318,8 +318,9 @@ inline const std::string& unicode_title() {
 // vellix_write and vellix_write_full with VELLIX_UNICODE and non-ASCII
 // values): whenever vellix_read accepts the input, it accepts every written
 // copy with each of OPTION_SETS, with the same page count, and a title
-// written under VELLIX_UNICODE reads back the same under it.
-inline std::string check_writers(const std::string& dir, const uint8_t* data, size_t size) {
+// written under VELLIX_UNICODE reads back the same under it. `extra` is
+// added to every writer's options (VELLIX_INCREMENTAL, VELLIX_KEEP_STREAMS).
+inline std::string check_writers(const std::string& dir, const uint8_t* data, size_t size, unsigned extra = 0) {
     const std::string in = dir + "/input.pdf", out = dir + "/output.pdf";
     std::string fault = write_bytes(in, data, size);
     if (!fault.empty()) return fault;
@@ -363,7 +364,7 @@ inline std::string check_writers(const std::string& dir, const uint8_t* data, si
         std::remove(out.c_str());
         int rc;
         {
-            options_scope scope(w.options);
+            options_scope scope(w.options | extra);
             rc = w.run(in.c_str(), out.c_str());
             if (!(fault = flag_fault(w.name, rc)).empty()) return fault;
         }

@@ -33,6 +33,18 @@ extern "C" {
  *                   indirect values, page-label number trees, bookmark
  *                   actions and named destinations, font descriptors,
  *                   inherited resources, abbreviated XMP, key lengths in bits.
+ *   VELLIX_KEEP_STREAMS  a full rewrite (every write but an incremental
+ *                   one) copies each object stream none of whose members
+ *                   the write changes or removes byte for byte, still
+ *                   compressed and under its own number; the objects the
+ *                   write changes, adds or removes, and the other objects
+ *                   of any stream that held one of them, are written as
+ *                   plain objects. The cross-reference section is then a
+ *                   cross-reference stream keeping /Root, /Info and /ID;
+ *                   the input's own cross-reference streams are left out.
+ *                   Without an object stream to copy the output is that of
+ *                   a write without this bit (added objects may be
+ *                   numbered above the input's object streams).
  *   VELLIX_INCREMENTAL  vellix_write, vellix_write_full and vellix_write_xmp
  *                   keep the input's bytes unchanged and append an update:
  *                   the new objects (Info; for XMP also the metadata stream
@@ -55,9 +67,10 @@ extern "C" {
  *                   with /ByteRange) fails with "the document is signed;
  *                   rewriting it would invalidate its signatures: %s" (the
  *                   input path) and writes nothing.
- * Bits 0x04 and 0x10 are reserved for further options. */
+ * Bit 0x10 is reserved for a further option. */
 #define VELLIX_UNICODE 0x01u
 #define VELLIX_RESOLVE 0x02u
+#define VELLIX_KEEP_STREAMS 0x04u
 #define VELLIX_INCREMENTAL 0x08u
 #define VELLIX_KEEP_SIGNATURES 0x20u
 /* Sets this thread's options and returns the previous set. Unknown bits: nothing

@@ -112,26 +112,36 @@ std::string sweep_file(const std::string& in, const std::string& dir) {
         {"write_xmp", [](const char* i, const char* o) { return vellix_write_xmp(i, o, "{\"dc:title\":\"<x&y>\"}"); }},
         {"clear_xmp", [](const char* i, const char* o) { return vellix_clear_xmp(i, o); }},
     };
-    for (const writer& w : writers) {
-        std::string out = dir + "/" + w.name + ".pdf";
-        int ok = w.run(in.c_str(), out.c_str());
-        if (!ok) {
-            if (!vellix_last_error()[0]) add(std::string(w.name) + ": failed without a message");
-            continue;
+    // Each writer with options 0, then copying object streams (KEEP_STREAMS).
+    for (unsigned bits : {0u, VELLIX_KEEP_STREAMS}) {
+        const std::string tag = bits ? "keep_" : "";
+        vellix_set_options(bits);  // reads do not depend on this bit
+        for (const writer& w : writers) {
+            const std::string name = tag + w.name;
+            std::string out = dir + "/" + name + ".pdf";
+            int ok = w.run(in.c_str(), out.c_str());
+            if (!ok) {
+                if (!vellix_last_error()[0]) add(name + ": failed without a message");
+                continue;
+            }
+            if (vellix_last_error()[0]) add(name + ": message left after success");
+            if (!r) continue;
+            const char* rc = vellix_read(out.c_str());
+            if (!rc)
+                add(name + ": copy does not load: " + vellix_last_error());
+            else if (pages_of(rc) != in_pages)
+                add(name + ": copy has " + pages_of(rc) + " pages, input " + in_pages);
+            r = vellix_read(in.c_str());
         }
-        if (vellix_last_error()[0]) add(std::string(w.name) + ": message left after success");
-        if (!r) continue;
-        const char* rc = vellix_read(out.c_str());
-        if (!rc)
-            add(std::string(w.name) + ": copy does not load: " + vellix_last_error());
-        else if (pages_of(rc) != in_pages)
-            add(std::string(w.name) + ": copy has " + pages_of(rc) + " pages, input " + in_pages);
-        r = vellix_read(in.c_str());
+        vellix_set_options(0);
     }
     const char* batch = nullptr;
     if (vellix_batch_read(dir.c_str(), &batch)) add(check_text("batch_read", batch));
     else add("batch_read failed");
     if (vellix_batch_clear(dir.c_str(), (dir + "/cleared").c_str()) < 0) add("batch_clear failed");
+    vellix_set_options(VELLIX_KEEP_STREAMS);
+    if (vellix_batch_clear(dir.c_str(), (dir + "/cleared_keep").c_str()) < 0) add("batch_clear failed (keep streams)");
+    vellix_set_options(0);
     faults += sweep_with_options(in, dir);
     return faults;
 }
@@ -267,15 +277,48 @@ TEST(Corpus, WrittenCopiesOfCleanFilesStayValidAndRenderTheSame) {
                     f += std::string("inc_write_xmp: ") + vellix_last_error() + "; ";
                 else if (!has(vellix_read_xmp(wx.c_str()), "\"dc:title\":\"X\""))
                     f += "inc_write_xmp: the new XMP title does not read back; ";
+                // Every writer again copying untouched object streams; each
+                // copy reads back with its new value.
+                vellix_set_options(VELLIX_KEEP_STREAMS);
+                const std::string k = dir + "/keep_";
+                if (!vellix_write(in.c_str(), (k + "write.pdf").c_str(), "New title", nullptr, nullptr, nullptr))
+                    f += std::string("keep_write: ") + vellix_last_error() + "; ";
+                else if (!has(vellix_read((k + "write.pdf").c_str()), "\"title\":\"New title\""))
+                    f += "keep_write: the new title does not read back; ";
+                if (!vellix_clear(in.c_str(), (k + "clear.pdf").c_str()))
+                    f += std::string("keep_clear: ") + vellix_last_error() + "; ";
+                else if (!has(vellix_read((k + "clear.pdf").c_str()), "\"title\":\"\""))
+                    f += "keep_clear: a title reads back; ";
+                if (!vellix_write_full(in.c_str(), (k + "write_full.pdf").c_str(), "{\"author\":\"A\",\"mod_date\":\"2024-01-15\"}"))
+                    f += std::string("keep_write_full: ") + vellix_last_error() + "; ";
+                else if (!has(vellix_read((k + "write_full.pdf").c_str()), "\"author\":\"A\""))
+                    f += "keep_write_full: the new author does not read back; ";
+                if (!vellix_write_xmp(in.c_str(), (k + "write_xmp.pdf").c_str(), "{\"dc:title\":\"X\"}"))
+                    f += std::string("keep_write_xmp: ") + vellix_last_error() + "; ";
+                else if (!has(vellix_read_xmp((k + "write_xmp.pdf").c_str()), "\"dc:title\":\"X\""))
+                    f += "keep_write_xmp: the new XMP title does not read back; ";
+                if (!vellix_clear_xmp(in.c_str(), (k + "clear_xmp.pdf").c_str()))
+                    f += std::string("keep_clear_xmp: ") + vellix_last_error() + "; ";
+                fs::create_directory(dir + "/batch_in");
+                fs::copy_file(in, dir + "/batch_in/x.pdf");
+                if (vellix_batch_clear((dir + "/batch_in").c_str(), (dir + "/batch_out").c_str()) != 1)
+                    f += "keep_batch_clear: the file was not written; ";
+                else
+                    fs::rename(dir + "/batch_out/x.pdf", k + "batch_clear.pdf");
                 vellix_set_options(0);
                 return f;
             },
             60);
         std::string all = fault;
-        for (const char* w :
-             {"write", "clear", "write_full", "write_xmp", "clear_xmp", "inc_write", "inc_write_full", "inc_write_xmp"}) {
+        for (const char* w : {"write", "clear", "write_full", "write_xmp", "clear_xmp", "inc_write", "inc_write_full",
+                              "inc_write_xmp", "keep_write", "keep_clear", "keep_write_full", "keep_write_xmp",
+                              "keep_clear_xmp", "keep_batch_clear"}) {
             std::string copy = dir + "/" + w + ".pdf";
             if (!fs::exists(copy)) continue;
+            // A copy that kept no object stream is written as with options 0,
+            // whose copies are checked already.
+            if (std::strncmp(w, "keep_", 5) == 0 && read_file(copy).find("/Type /XRef /Size") == std::string::npos)
+                continue;
             std::string text;
             int rc = run_command("qpdf --check '" + copy + "'", &text);
             if (rc != 0) {
@@ -285,9 +328,10 @@ TEST(Corpus, WrittenCopiesOfCleanFilesStayValidAndRenderTheSame) {
             // pdfinfo, bounded in time: it does not finish on some inputs
             // either (shared-unnamed-field.pdf, whose field tree doubles at
             // every level).
-            if (w == std::string("inc_write") && run_command("timeout 20 pdfinfo '" + copy + "'", &text) == 0 &&
+            if ((w == std::string("inc_write") || w == std::string("keep_write")) &&
+                run_command("timeout 20 pdfinfo '" + copy + "'", &text) == 0 &&
                 text.find("Title:           New title\n") == std::string::npos)
-                all += "inc_write: pdfinfo reads another title; ";
+                all += std::string(w) + ": pdfinfo reads another title; ";
             std::string npages;
             run_command("qpdf --show-npages '" + copy + "'", &npages);
             if (npages != npages_in) all += std::string(w) + ": page count differs; ";

@@ -106,14 +106,14 @@ const writer_case WRITERS[] = {
 
 TEST(EditOptions, NewBitsAreKnownAndReservedOnesStayUnknown) {
     options_scope o(0);
-    unsigned all = VELLIX_UNICODE | VELLIX_RESOLVE | VELLIX_INCREMENTAL | VELLIX_KEEP_SIGNATURES;
-    EXPECT_EQ(all, 0x2Bu);
+    unsigned all = VELLIX_UNICODE | VELLIX_RESOLVE | VELLIX_KEEP_STREAMS | VELLIX_INCREMENTAL | VELLIX_KEEP_SIGNATURES;
+    EXPECT_EQ(all, 0x2Fu);
     EXPECT_EQ(vellix_set_options(all), 0u);
     EXPECT_EQ(vellix_get_options(), all);
     EXPECT_EQ(vellix_set_options(0x10u | VELLIX_INCREMENTAL), static_cast<unsigned>(-1));
     EXPECT_STREQ(vellix_last_error(), "unknown option bits 0x10");
-    EXPECT_EQ(vellix_set_options(0x04u), static_cast<unsigned>(-1));
-    EXPECT_STREQ(vellix_last_error(), "unknown option bits 0x4");
+    EXPECT_EQ(vellix_set_options(0x14u), static_cast<unsigned>(-1));
+    EXPECT_STREQ(vellix_last_error(), "unknown option bits 0x10");
     EXPECT_EQ(vellix_get_options(), all);
 }
 

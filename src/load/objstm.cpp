@@ -128,10 +128,12 @@ int32_t key_int(const dict_view& d, const char* name, int32_t min) {
     return -1;
 }
 
-// Appends a row for every usable object of the decoded stream d; returns
-// the number of rows added. With stream >= 0 the rows name that lazy stream
-// and their start in it instead of pointing into d.
-int32_t add_rows(pdf_doc* doc, const decoded& d, int32_t count, int32_t first, int32_t stream = -1) {
+// Appends a row for every usable object of the decoded stream d, the
+// stream of row e; returns the number of rows added. With stream >= 0 the
+// rows name that lazy stream and their start in it instead of pointing into
+// d. A stream that yields rows is recorded in doc->containers.
+int32_t add_rows(pdf_doc* doc, const obj_entry& e, const decoded& d, int32_t count, int32_t first,
+                 int32_t stream = -1) {
     std::vector<int32_t> nums(static_cast<size_t>(count)), offs(static_cast<size_t>(count));
     pos p = 0;
     for (int32_t i = 0; i < count; ++i) {
@@ -140,6 +142,7 @@ int32_t add_rows(pdf_doc* doc, const decoded& d, int32_t count, int32_t first, i
         offs[i] = int_read_signed(d.data, &p, d.len);
         if (offs[i] < 0) return 0;
     }
+    const auto container = static_cast<int32_t>(doc->containers.size());
     int32_t added = 0;
     for (int32_t i = 0; i < count; ++i) {
         const pos start = static_cast<pos>(first) + offs[i];
@@ -156,8 +159,14 @@ int32_t add_rows(pdf_doc* doc, const decoded& d, int32_t count, int32_t first, i
             row.objstm_off = static_cast<int32_t>(start);
         }
         row.objstm_len = obj_len;
+        row.objstm_container = container;
+        row.objstm_index = i;
         doc->objs.push_back(row);
         ++added;
+    }
+    if (added > 0) {
+        doc->containers.push_back({e, doc->container_members.size(), count});
+        doc->container_members.insert(doc->container_members.end(), nums.begin(), nums.end());
     }
     return added;
 }
@@ -191,7 +200,7 @@ void expand_one(pdf_doc* doc, const obj_entry& e, small_scratch* scratch) {
     const uint8_t* src = data + e.data_start;
     if (!(flate ? decode_flate(doc, src, static_cast<uint64_t>(n), scratch, &d) : stored_data(doc, e, &d))) return;
     // A decoded block that ends up holding no row is released as well.
-    if ((first > d.len || add_rows(doc, d, count, first) == 0) && flate) doc->arena.drop_last();
+    if ((first > d.len || add_rows(doc, e, d, count, first) == 0) && flate) doc->arena.drop_last();
 }
 
 // What decode_flate gives, without keeping a block: false when it fails, else
@@ -246,14 +255,14 @@ void expand_lazy(pdf_doc* doc, const obj_entry& e, small_scratch* scratch) {
     decoded d;
     if (dict.key("FlateDecode") < 0) {
         stored_data(doc, e, &d);
-        if (first <= d.len) add_rows(doc, d, count, first);
+        if (first <= d.len) add_rows(doc, e, d, count, first);
         return;
     }
     std::unique_ptr<uint8_t, free_deleter> big;
     const uint8_t* src = doc->data + e.data_start;
     if (!flate_outcome(src, static_cast<uint64_t>(n), scratch, &big, &d) || first > d.len) return;
     const auto stream = static_cast<int32_t>(doc->lazy.streams.size());
-    if (add_rows(doc, d, count, first, stream) == 0) return;
+    if (add_rows(doc, e, d, count, first, stream) == 0) return;
     lazy_stream ls{src, static_cast<uint64_t>(n), static_cast<uint64_t>(d.len), nullptr};
     // Within the budget the text just decoded is kept, so that reading every
     // object (as some reports do) does not decode the stream twice.
@@ -291,9 +300,12 @@ const uint8_t* doc_row_text(const pdf_doc& doc, const obj_entry& e) {
     return s.text + e.objstm_off;
 }
 
+void doc_expand_row(const pdf_doc& doc, const obj_entry& e) {
+    if (e.objstm_stream >= 0 && !e.objstm_text) const_cast<obj_entry&>(e).objstm_text = doc_row_text(doc, e);
+}
+
 void doc_expand_all(const pdf_doc& doc) {
-    for (const obj_entry& e : doc.objs)
-        if (e.objstm_stream >= 0 && !e.objstm_text) const_cast<obj_entry&>(e).objstm_text = doc_row_text(doc, e);
+    for (const obj_entry& e : doc.objs) doc_expand_row(doc, e);
 }
 
 void objstm_expand(pdf_doc* doc) {

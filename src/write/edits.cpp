@@ -18,5 +18,10 @@ int doc_write_opts(const pdf_doc& doc, const char* in_path, const char* out_path
         set_error("the document is signed; rewriting it would invalidate its signatures: %s", in_path);
         return 0;
     }
+    if (option_on(OPT_KEEP_STREAMS)) {
+        write_request keep = req;
+        keep.keep_streams = true;
+        return doc_write(doc, out_path, keep);
+    }
     return doc_write(doc, out_path, req);
 }

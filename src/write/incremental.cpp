@@ -32,6 +32,7 @@ struct last_section {
     pos at = -1;           // offset startxref names
     int64_t size = 0;      // /Size
     std::string id_first;  // first /ID element as written, or empty
+    std::string id_whole;  // the /ID array as written when it holds two strings, or empty
     std::string xref_stm;  // /XRefStm value as written (tables only), or empty
 };
 
@@ -96,6 +97,12 @@ bool find_last_section(const pdf_doc& doc, last_section* s) {
         if (first.is_string()) s->id_first = val_text(first);
         return false;
     });
+    int strings = 0, others = 0;
+    array_each(id, [&](pdf_val el) {
+        ++(el.is_string() ? strings : others);
+        return true;
+    });
+    if (strings == 2 && others == 0) s->id_whole = val_text(id);
     if (!s->is_stream) {
         pdf_val xs = dict_get_raw(trailer, "XRefStm");
         int64_t v = 0;
@@ -436,4 +443,9 @@ int doc_write_incremental(const pdf_doc& doc, const char* in_path, const char* o
     int r = write_file_atomic_fd(out_path, fill_copy, &job);
     if (job.in_fd >= 0) close(job.in_fd);
     return r;
+}
+
+std::string trailer_id_text(const pdf_doc& doc) {
+    last_section s;
+    return find_last_section(doc, &s) ? s.id_whole : std::string();
 }

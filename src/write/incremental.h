@@ -28,3 +28,7 @@ bool incremental_update_build(const pdf_doc& doc, const char* in_path, const wri
 // message ("cannot write %s", "%s changed since it was read", or the
 // builder's).
 int doc_write_incremental(const pdf_doc& doc, const char* in_path, const char* out_path, const write_request& req);
+
+// The /ID array of the trailer of the section the input's startxref names,
+// as written, when it holds two strings; else empty.
+std::string trailer_id_text(const pdf_doc& doc);

@@ -1,6 +1,8 @@
 // Turning a write request into the changes the emitter makes.
 #include "write/write_plan.h"
 
+#include <algorithm>
+
 #include "info/info.h"
 #include "write/catalog_edit.h"
 #include "xmp/xmp.h"
@@ -46,9 +48,18 @@ void plan_xmp(const pdf_doc& doc, const write_request& req, const obj_entry* inf
 
 }  // namespace
 
+int32_t containers_top(const pdf_doc& doc) {
+    int32_t top = 0;
+    for (const objstm_container& c : doc.containers)
+        if (c.row.num <= CONTAINER_NUM_MAX) top = std::max(top, c.row.num);
+    return top;
+}
+
 bool write_plan_make(const pdf_doc& doc, const write_request& req, write_plan* plan) {
     plan->span = req.span;
+    plan->keep_streams = req.keep_streams;
     int32_t next = doc.max_obj + 1;
+    if (req.keep_streams) next = std::max(next, containers_top(doc) + 1);
     const obj_entry* info_row = info_obj_writable(doc);
     if (!plan_info(doc, req, info_row, &next, &plan->info)) return false;
     if (req.xmp != xmp_edit::keep) plan_xmp(doc, req, info_row, &next, plan);

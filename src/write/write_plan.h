@@ -30,6 +30,8 @@ struct write_request {
     xmp_edit xmp = xmp_edit::keep;
     std::string packet;  // replace: the XMP packet, written as it is
     xref_span span = xref_span::table;
+    // Object streams untouched by the write are copied (OPT_KEEP_STREAMS).
+    bool keep_streams = false;
 };
 
 // What the emitter does with one object.
@@ -53,11 +55,21 @@ struct write_plan {
     planned_obj xmp;
     planned_obj catalog;
     xref_span span = xref_span::table;
+    // Object streams none of whose members the plan edits are copied as they
+    // are, with a cross-reference stream; added objects are then numbered
+    // above the object streams too.
+    bool keep_streams = false;
 };
 
 // Fixes the plan of req for doc: Info replaced or added (numbered above the
-// table) or dropped; the metadata stream found by find_xmp_obj replaced,
+// table, and above the object streams with keep_streams) or dropped; the metadata stream found by find_xmp_obj replaced,
 // added (numbered after a new Info object) or dropped; the catalog rewritten
 // when the metadata changes. False with the message of the Info builder
 // (info_dict_build) when the Info dictionary cannot be built.
 bool write_plan_make(const pdf_doc& doc, const write_request& req, write_plan* plan);
+
+// Object streams numbered above this are never copied (the table keeps no
+// object above it either).
+constexpr int32_t CONTAINER_NUM_MAX = 0x7FFFFF;
+// The highest number of an object stream that may be copied, or 0.
+int32_t containers_top(const pdf_doc& doc);
