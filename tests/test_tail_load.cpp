@@ -468,10 +468,11 @@ std::string update_of(const pdf_doc& doc, const std::string& path, edit e) {
     return u + " tail " + std::to_string(tail);
 }
 
-// The public corpus: wherever the fast load takes a file with the layout
-// check, the full load takes it too, with the same object table, catalog and
-// Info, and the updates of set title and of an XMP packet are the same; and
-// trusting the sections of such a file gives the same updates again.
+// The public corpus and the writers' fuzz inputs: wherever the fast load
+// takes a file with the layout check, the full load takes it too, with the
+// same object table, catalog and Info, and the updates of set title and of
+// an XMP packet are the same; trusting the sections of such a file gives the
+// same updates again.
 TEST(TailLoad, CorpusUpdatesAgree) {
     const fs::path corpus = VELLIX_CORPUS_DIR;
     if (!fs::is_directory(corpus)) GTEST_SKIP() << "corpus missing";
@@ -481,6 +482,12 @@ TEST(TailLoad, CorpusUpdatesAgree) {
     std::vector<fs::path> files;
     for (const auto& e : fs::directory_iterator(corpus))
         if (e.path().extension() == ".pdf") files.push_back(e.path());
+    // The writers' fuzz seeds and regressions: damaged files of every kind.
+    for (const char* dir : {"/fuzz/seeds/writers", "/tests/fuzz_regressions/writers"}) {
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(std::string(VELLIX_SOURCE_DIR) + dir, ec))
+            if (e.is_regular_file()) files.push_back(e.path());
+    }
     std::sort(files.begin(), files.end());
     for (const fs::path& p : files) {
         const std::string path = p.string();

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <new>
@@ -156,7 +157,8 @@ struct loader {
     std::map<int32_t, size_t> first_of;  // number -> index of its lowest offset in objs
 
     // The object row at o as the scan makes it, for num and gen; *kw_end is
-    // where its "obj" keyword ends. indirect: answers "N G R" lengths.
+    // where its "obj" keyword ends. False with *deferred set for a stream
+    // whose /Length is a reference while `raw` is not yet at hand.
     bool row_at(pos o, int32_t num, int32_t gen, obj_entry* row, pos* kw_end, bool* deferred) const {
         if (o <= 0 || o >= len || !is_digit(d[o]) || is_word(d[o - 1])) return false;
         pos p = o;
