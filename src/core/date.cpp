@@ -83,8 +83,25 @@ int normalize_write_date(const char* text, char out[DATE_BUF]) {
     return 0;
 }
 
+namespace {
+thread_local bool t_clock_fixed = false;
+thread_local struct timespec t_clock{};
+}  // namespace
+
+void clock_now(struct timespec* t) {
+    if (t_clock_fixed)
+        *t = t_clock;
+    else
+        clock_gettime(CLOCK_REALTIME, t);
+}
+
+void clock_fix(const struct timespec* t) {
+    t_clock_fixed = t != nullptr;
+    if (t) t_clock = *t;
+}
+
 void today_pdf_date(char out[DATE_BUF]) {
-    std::time_t now = std::time(nullptr);
+    std::time_t now = t_clock_fixed ? t_clock.tv_sec : std::time(nullptr);
     std::tm parts{};
     if (now == static_cast<std::time_t>(-1) || !gmtime_r(&now, &parts) ||
         std::strftime(out, DATE_BUF, "D:%Y%m%d%H%M%SZ", &parts) == 0)

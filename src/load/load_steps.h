@@ -37,6 +37,18 @@ void trailer_read(pdf_doc* doc);
 // file order (scan_objects.cpp).
 void scan_objects(pdf_doc* doc);
 
+// First byte of stream data after the keyword "stream" at kw: past spaces
+// and tabs, then CR LF, CR or LF; else the byte after the keyword's next one
+// (scan_objects.cpp).
+pos stream_data_start(const uint8_t* d, pos len, pos kw);
+
+// The /Length of the stream row's dictionary (d[dict_pos, stream_kw)) as the
+// scan reads it: the first key with a usable value, an array giving its
+// last integer; for an indirect value "N G R" the answer of indirect(ctx, N).
+// -1 when no key is usable (scan_objects.cpp).
+int32_t stream_declared_length(const uint8_t* d, pos len, const obj_entry& row,
+                               int32_t (*indirect)(void* ctx, int32_t num), void* ctx);
+
 // Decodes every object stream of doc->objs and appends one row per object
 // held (objstm.cpp).
 void objstm_expand(pdf_doc* doc);

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/date.h"
 #include "core/frame.h"
 #include "load/graph.h"
 #include "syntax/lexer.h"
@@ -116,7 +117,7 @@ bool find_last_section(const pdf_doc& doc, last_section* s) {
 std::string new_id_element(const std::string& first, pos len, const std::string& update) {
     uint64_t h[2] = {0x6a09e667f3bcc908ull ^ static_cast<uint64_t>(len), 0xbb67ae8584caa73bull};
     struct timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
+    clock_now(&ts);
     h[1] ^= static_cast<uint64_t>(ts.tv_sec) * 1000000007ull + static_cast<uint64_t>(ts.tv_nsec);
     auto mix = [&](uint8_t c) {
         h[0] = (h[0] ^ c) * 0x100000001b3ull;

@@ -16,6 +16,10 @@
 // else the first row with a stream whose /Type is /Metadata; null when none.
 const obj_entry* find_xmp_obj(const pdf_doc& doc);
 
+// The object number the catalog's /Metadata entry names, read as
+// find_xmp_obj reads it; -1 (or 0) when there is none.
+int32_t xmp_catalog_ref(const pdf_doc& doc);
+
 // The JSON text of vellix_read_xmp for doc into b: the eight STD properties,
 // then the others in list order. False with "failed to decode the XMP stream"
 // when the metadata stream cannot be decoded.

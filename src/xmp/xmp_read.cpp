@@ -24,11 +24,7 @@ constexpr uint64_t MEASURE_ABOVE = 8u << 20;       // larger bounds are measured
 
 // The metadata stream named by the catalog's /Metadata entry, or null.
 const obj_entry* xmp_from_catalog(const pdf_doc& doc) {
-    dict_view r = doc_catalog_dict(doc);
-    if (!r.text) return nullptr;
-    pos v = r.value_past_name("Metadata");
-    if (v < 0) return nullptr;
-    int32_t num = ref_read(r.text, v, r.end);
+    int32_t num = xmp_catalog_ref(doc);
     return num > 0 ? doc_find(doc, num) : nullptr;
 }
 
@@ -126,6 +122,14 @@ strbuf xmp_json(const propvec& pv, bool unicode) {
 }
 
 }  // namespace
+
+int32_t xmp_catalog_ref(const pdf_doc& doc) {
+    dict_view r = doc_catalog_dict(doc);
+    if (!r.text) return -1;
+    pos v = r.value_past_name("Metadata");
+    if (v < 0) return -1;
+    return ref_read(r.text, v, r.end);
+}
 
 const obj_entry* find_xmp_obj(const pdf_doc& doc) {
     if (const obj_entry* e = xmp_from_catalog(doc)) return e;
