@@ -86,7 +86,7 @@ pos dict_closer::close_remembered(pos p) {
             if (j < 0 || j >= len_) break;
             i = j;
         } else {
-            ++i;
+            i = next_of<'<', '>', '('>(d_, i + 1, len_);
         }
     }
     reach_ = len_;

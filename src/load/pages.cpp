@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "load/load_steps.h"
 
@@ -114,10 +116,17 @@ class array_checker {
 public:
     explicit array_checker(const pdf_doc& doc) : doc_(doc) {}
 
-    bool holds_dict(const uint8_t* t, pos p, pos end, bool in_file) {
+    // For a text outside the file (from an object stream) the numbers read
+    // on the way (those above 0) are appended to *nums, which then holds the
+    // array's kids in order when there is no "<<".
+    bool holds_dict(const uint8_t* t, pos p, pos end, bool in_file, std::vector<int32_t>* nums) {
         if (!in_file) {
-            for (int32_t n; p < end && t[p] != ']'; p = kids_step(t, p, end, &n))
+            while (p < end && t[p] != ']') {
                 if (dict_opens(t, p, end)) return true;
+                int32_t n;
+                p = kids_step(t, p, end, &n);
+                if (n > 0) nums->push_back(n);
+            }
             return false;
         }
         stop s = stop_from(p);
@@ -157,14 +166,18 @@ private:
     std::map<pos, stop> known_;  // array start -> its stop
 };
 
-// The kids of one node, read lazily in array order.
+// The kids of one node in array order: read lazily from the file, or the
+// numbers the array check read from an object stream's text (listed).
 struct kids_cursor {
     const uint8_t* t = nullptr;
     pos p = 0, end = 0;
     int64_t cap = 0, taken = 0;  // kids beyond the first `cap` are ignored
+    bool from_list = false;
+    std::vector<int32_t> listed;
 
     // The next kid, or 0 when the array is done.
     int32_t next() {
+        if (from_list) return taken < cap && static_cast<size_t>(taken) < listed.size() ? listed[taken++] : 0;
         while (taken < cap && p < end && t[p] != ']') {
             int32_t n;
             p = kids_step(t, p, end, &n);
@@ -189,8 +202,9 @@ int open_kids(const pdf_doc& doc, const obj_entry& node, kids_finder* finder, ar
     if (p < 0) return 0;
     p = ws_skip(t, p, end);
     if (p >= end) return 0;
-    if (checker->holds_dict(t, p, end, !node.in_objstm)) return -2;
-    *c = {t, p, end, kid_cap(node), 0};
+    std::vector<int32_t> listed;
+    if (checker->holds_dict(t, p, end, !node.in_objstm, &listed)) return -2;
+    *c = {t, p, end, kid_cap(node), 0, node.in_objstm != 0, std::move(listed)};
     return 1;
 }
 
@@ -216,7 +230,7 @@ int open_node(const pdf_doc& doc, const obj_entry& node, uint8_t* visited, walk_
     kids_cursor c;
     int r = open_kids(doc, node, &w->finder, &w->checker, &c);
     if (r <= 0) return r;
-    w->stack.push_back(c);
+    w->stack.push_back(std::move(c));
     return 1;
 }
 

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
@@ -110,16 +111,30 @@ constexpr bool build_table(uint32_t* table, unsigned cap, const uint8_t* lens, u
     uint16_t remaining[16] = {};
     for (unsigned len = 0; len < 16; ++len) remaining[len] = count[len];
 
+    // The primary table is filled by doubling: before the codes of length
+    // len are written, its first 2^(len-1) entries (correct for every shorter
+    // code) are copied after themselves, which repeats each shorter code at
+    // its stride; a code of length len then has one entry in the first 2^len.
+    auto grow = [&](unsigned& filled, unsigned to) {
+        for (; filled < to; filled *= 2) {
+            if (std::is_constant_evaluated()) {
+                for (unsigned i = 0; i < filled; ++i) table[filled + i] = table[i];
+            } else {
+                std::memcpy(table + filled, table, filled * sizeof(uint32_t));
+            }
+        }
+    };
+    unsigned filled = 1;
     unsigned huff = 0;  // current code, bit-reversed (first bit in bit 0)
     unsigned idx = 0;
     unsigned next = root_size;  // first free entry after the primary table
     unsigned cur_prefix = ~0u, sub_base = 0, sub_bits = 0;
     for (unsigned len = 1; len <= maxlen; ++len) {
+        if (len <= root) grow(filled, 1u << len);
         for (unsigned c = 0; c < count[len]; ++c) {
             unsigned sym = sorted[idx++];
             if (len <= root) {
-                uint32_t e = sym_entry(kind, sym, len);
-                for (unsigned i = huff; i < root_size; i += 1u << len) table[i] = e;
+                table[huff] = sym_entry(kind, sym, len);
             } else {
                 unsigned prefix = huff & (root_size - 1);
                 if (prefix != cur_prefix) {
@@ -149,6 +164,7 @@ constexpr bool build_table(uint32_t* table, unsigned cap, const uint8_t* lens, u
             huff = inc ? (huff & (inc - 1)) + inc : 0;
         }
     }
+    grow(filled, root_size);
     return true;
 }
 

@@ -14,15 +14,17 @@ bool word_bounded(const uint8_t* t, pos p, pos klen, pos end) {
 
 // True when /name (slash at p) lies wholly before end and is not continued by
 // a name-continuation byte.
-bool name_at(const uint8_t* t, pos p, pos end, const char* name, pos n) {
+[[gnu::always_inline]] inline bool name_at(const uint8_t* t, pos p, pos end, const char* name, pos n) {
     if (p + 1 + n > end) return false;
-    if (t[p] != '/' || std::memcmp(t + p + 1, name, static_cast<size_t>(n)) != 0) return false;
+    if (t[p] != '/' || (n > 0 && t[p + 1] != static_cast<uint8_t>(name[0]))) return false;  // cheap test first
+    if (std::memcmp(t + p + 1, name, static_cast<size_t>(n)) != 0) return false;
     return p + 1 + n == end || !is_name_cont(t[p + 1 + n]);
 }
 
 pos slen(const char* s) { return static_cast<pos>(std::strlen(s)); }
 
 }  // namespace
+
 
 pos ws_skip(const uint8_t* t, pos p, pos end) {
     if (p < 0) p = 0;
@@ -116,7 +118,7 @@ pos name_find_top(const uint8_t* t, pos start, pos end, const char* name) {
                 ++i;
                 break;
             default:
-                ++i;
+                i = next_of<'%', '(', '<', '>', '/'>(t, i + 1, end);
                 break;
         }
     }
@@ -212,7 +214,7 @@ pos dict_close(const uint8_t* t, pos start, pos end) {
             // A string that ends exactly at `end` leaves nothing to close the dictionary.
             if (i < 0 || i >= end) return -1;
         } else {
-            ++i;
+            i = next_of<'<', '>', '('>(t, i + 1, end);
         }
     }
     return -1;
@@ -242,56 +244,7 @@ pos key_value_past_name(const uint8_t* t, pos start, pos end, const char* name) 
 
 namespace {
 
-// Digits from p (a digit) in wrapping arithmetic of U; *p moves after them.
-template <class U>
-U digits(const uint8_t* t, pos* p, pos end) {
-    U v = 0;  // unsigned so that overflow wraps without undefined behaviour
-    pos q = *p;
-    while (q < end && is_digit(t[q])) v = static_cast<U>(v * 10u + static_cast<U>(t[q++] - '0'));
-    *p = q;
-    return v;
-}
-
-// int_read's rule with values of the signed type S.
-template <class S>
-S read_decimal(const uint8_t* t, pos* p, pos end) {
-    using U = std::make_unsigned_t<S>;
-    pos q = *p;
-    if (q < 0 || q >= end) return -1;
-    while (q < end && is_pdf_ws(t[q])) ++q;
-    if (q >= end) return -1;
-    bool neg = false;
-    if (t[q] == '-') {
-        neg = true;
-        if (++q >= end) return -1;
-    }
-    if (!is_digit(t[q])) return -1;
-    U v = digits<U>(t, &q, end);
-    *p = q;
-    return static_cast<S>(neg ? U{0} - v : v);
-}
-
 }  // namespace
-
-int32_t int_read(const uint8_t* t, pos* p, pos end) { return read_decimal<int32_t>(t, p, end); }
-
-pos offset_read(const uint8_t* t, pos* p, pos end) { return read_decimal<pos>(t, p, end); }
-
-int32_t int_read_signed(const uint8_t* t, pos* p, pos end) {
-    pos q = *p;
-    if (q < 0) return -1;
-    while (q < end && is_pdf_ws(t[q])) ++q;
-    if (q >= end) return -1;
-    bool neg = false;
-    if (t[q] == '+' || t[q] == '-') {
-        neg = t[q] == '-';
-        if (++q >= end) return -1;
-    }
-    if (!is_digit(t[q])) return -1;
-    uint32_t v = digits<uint32_t>(t, &q, end);
-    *p = q;
-    return static_cast<int32_t>(neg ? 0u - v : v);
-}
 
 int32_t ref_read(const uint8_t* t, pos p, pos end) {
     int32_t num = int_read(t, &p, end);

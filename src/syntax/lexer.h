@@ -12,6 +12,10 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 using pos = int64_t;
 
@@ -20,6 +24,25 @@ constexpr bool is_pdf_ws(uint8_t c) { return c == 0 || c == 9 || c == 10 || c ==
 // ASCII white space as isspace() in the C locale (includes VT, excludes NUL).
 inline bool is_ascii_ws(uint8_t c) { return c == ' ' || (c >= 9 && c <= 13); }
 inline bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
+
+// The first position in [i, end) of one of the bytes C, or end. Sixteen
+// bytes at a time where SSE2 is there: the scanners skip long runs of
+// numbers, references and white space with it.
+template <char... C>
+[[gnu::always_inline]] inline pos next_of(const uint8_t* t, pos i, pos end) {
+#if defined(__SSE2__)
+    while (end - i >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+        __m128i hit = _mm_setzero_si128();
+        ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(C)))), ...);
+        const auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (bits) return i + __builtin_ctz(bits);
+        i += 16;
+    }
+#endif
+    while (i < end && ((t[i] != static_cast<uint8_t>(C)) && ...)) ++i;
+    return i;
+}
 inline bool is_alpha(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 // Word character: ASCII letter or digit.
 inline bool is_word(uint8_t c) { return is_alpha(c) || is_digit(c); }
@@ -112,13 +135,53 @@ pos key_value_past_name(const uint8_t* t, pos start, pos end, const char* name);
 // Decimal integer at *p: -1 when *p is outside [0, end); white space is
 // skipped; an optional '-' (not '+'); at least one digit; 32-bit wrapping
 // arithmetic. On success *p moves after the digits (only then).
-int32_t int_read(const uint8_t* t, pos* p, pos end);
+namespace lexer_detail {
+// int_read's rule with values of the signed type S, in wrapping arithmetic
+// of its unsigned twin.
+template <class S>
+S read_decimal(const uint8_t* t, pos* p, pos end) {
+    using U = std::make_unsigned_t<S>;
+    pos q = *p;
+    if (q < 0 || q >= end) return -1;
+    while (q < end && is_pdf_ws(t[q])) ++q;
+    if (q >= end) return -1;
+    bool neg = false;
+    if (t[q] == '-') {
+        neg = true;
+        if (++q >= end) return -1;
+    }
+    if (!is_digit(t[q])) return -1;
+    U v = 0;  // unsigned so that overflow wraps without undefined behaviour
+    while (q < end && is_digit(t[q])) v = static_cast<U>(v * 10u + static_cast<U>(t[q++] - '0'));
+    *p = q;
+    return static_cast<S>(neg ? U{0} - v : v);
+}
+}  // namespace lexer_detail
+
+// Inline: the readers call these for every number they meet.
+inline int32_t int_read(const uint8_t* t, pos* p, pos end) { return lexer_detail::read_decimal<int32_t>(t, p, end); }
 // A file offset at *p: the rule of int_read in 64-bit wrapping arithmetic,
 // so offsets beyond 2 GiB are read as they are written.
-pos offset_read(const uint8_t* t, pos* p, pos end);
+inline pos offset_read(const uint8_t* t, pos* p, pos end) { return lexer_detail::read_decimal<pos>(t, p, end); }
 // As int_read, but an optional '+' is accepted too and *p < 0 is the only
 // refused start (used for the integer list of an object stream).
-int32_t int_read_signed(const uint8_t* t, pos* p, pos end);
+// Inline: an object stream's header is thousands of these.
+inline int32_t int_read_signed(const uint8_t* t, pos* p, pos end) {
+    pos q = *p;
+    if (q < 0) return -1;
+    while (q < end && is_pdf_ws(t[q])) ++q;
+    if (q >= end) return -1;
+    bool neg = false;
+    if (t[q] == '+' || t[q] == '-') {
+        neg = t[q] == '-';
+        if (++q >= end) return -1;
+    }
+    if (!is_digit(t[q])) return -1;
+    uint32_t v = 0;  // unsigned so that overflow wraps without undefined behaviour
+    while (q < end && is_digit(t[q])) v = v * 10u + static_cast<uint32_t>(t[q++] - '0');
+    *p = q;
+    return static_cast<int32_t>(neg ? 0u - v : v);
+}
 // Object number (> 0) of the reference "N [G] R" starting at p: white space
 // between the parts, an optional generation number, an 'R' not followed by a
 // word character. -1 otherwise.
