@@ -277,8 +277,78 @@ TEST(Corpus, WrittenCopiesOfCleanFilesStayValidAndRenderTheSame) {
                     f += std::string("inc_write_xmp: ") + vellix_last_error() + "; ";
                 else if (!has(vellix_read_xmp(wx.c_str()), "\"dc:title\":\"X\""))
                     f += "inc_write_xmp: the new XMP title does not read back; ";
+                vellix_set_options(0);
+                return f;
+            },
+            60);
+        std::string all = fault;
+        for (const char* w :
+             {"write", "clear", "write_full", "write_xmp", "clear_xmp", "inc_write", "inc_write_full", "inc_write_xmp"}) {
+            std::string copy = dir + "/" + w + ".pdf";
+            if (!fs::exists(copy)) continue;
+            std::string text;
+            int rc = run_command("qpdf --check '" + copy + "'", &text);
+            if (rc != 0) {
+                all += std::string(w) + ": qpdf --check exit " + std::to_string(rc) + "; ";
+                continue;
+            }
+            // pdfinfo, bounded in time: it does not finish on some inputs
+            // either (shared-unnamed-field.pdf, whose field tree doubles at
+            // every level).
+            if (w == std::string("inc_write") &&
+                run_command("timeout 20 pdfinfo '" + copy + "'", &text) == 0 &&
+                text.find("Title:           New title\n") == std::string::npos)
+                all += std::string(w) + ": pdfinfo reads another title; ";
+            std::string npages;
+            run_command("qpdf --show-npages '" + copy + "'", &npages);
+            if (npages != npages_in) all += std::string(w) + ": page count differs; ";
+            if (!render_in.empty() && render(copy, dir + "/render-" + w) != render_in) all += std::string(w) + ": renders differently; ";
+        }
+        fs::remove_all(dir);
+        if (!all.empty()) {
+            std::lock_guard<std::mutex> lock(mu);
+            faults.push_back(files[i].filename().string() + ": " + all);
+        }
+    });
+    std::sort(faults.begin(), faults.end());
+    for (const std::string& f : faults) ADD_FAILURE() << f;
+    EXPECT_GT(checked.load(), 100);
+}
+
+// The writers with KEEP_STREAMS on the clean files that hold object streams:
+// each copy passes qpdf's check, has the input's pages, renders the same and
+// reads back with its new value.
+TEST(Corpus, CopiesKeepingObjectStreamsStayValidAndRenderTheSame) {
+    if (!have_tool("qpdf") || !have_tool("pdftoppm")) GTEST_SKIP() << "qpdf or pdftoppm not installed";
+    std::vector<fs::path> files = corpus_files();
+    if (files.empty()) GTEST_SKIP() << "corpus not found";
+    TempDir tmp;
+    std::mutex mu;
+    std::vector<std::string> faults;
+    std::atomic<int> checked{0};
+    parallel_for(files.size(), [&](size_t i) {
+        std::string in = files[i].string();
+        std::string out_text;
+        if (run_command("qpdf --check '" + in + "'", &out_text) != 0) return;  // only files qpdf accepts cleanly
+        std::string name = files[i].filename().string();
+        if (known_exceptions().count(name)) return;
+        if (read_file(in).find("/ObjStm") == std::string::npos) return;
+        ++checked;
+        std::string dir = tmp.file(std::to_string(i));
+        fs::create_directory(dir);
+        std::string npages_in;
+        run_command("qpdf --show-npages '" + in + "'", &npages_in);
+        std::string render_in = render(in, dir + "/render-in");
+        // The writes run in a child so that a crash or hang is reported, not fatal.
+        std::string fault = in_child(
+            [&] {
+                std::string f;
+                // Files the loader refuses (encrypted ones) are refused by every writer with the
+                // loader's message; that is the documented result, not a fault.
+                if (!vellix_read(in.c_str())) return f;
                 // Every writer again copying untouched object streams; each
                 // copy reads back with its new value.
+                auto has = [](const char* text, const char* want) { return text && std::strstr(text, want); };
                 vellix_set_options(VELLIX_KEEP_STREAMS);
                 const std::string k = dir + "/keep_";
                 if (!vellix_write(in.c_str(), (k + "write.pdf").c_str(), "New title", nullptr, nullptr, nullptr))
@@ -310,15 +380,10 @@ TEST(Corpus, WrittenCopiesOfCleanFilesStayValidAndRenderTheSame) {
             },
             60);
         std::string all = fault;
-        for (const char* w : {"write", "clear", "write_full", "write_xmp", "clear_xmp", "inc_write", "inc_write_full",
-                              "inc_write_xmp", "keep_write", "keep_clear", "keep_write_full", "keep_write_xmp",
-                              "keep_clear_xmp", "keep_batch_clear"}) {
+        for (const char* w : {"keep_write", "keep_clear", "keep_write_full", "keep_write_xmp", "keep_clear_xmp",
+                              "keep_batch_clear"}) {
             std::string copy = dir + "/" + w + ".pdf";
             if (!fs::exists(copy)) continue;
-            // A copy that kept no object stream is written as with options 0,
-            // whose copies are checked already.
-            if (std::strncmp(w, "keep_", 5) == 0 && read_file(copy).find("/Type /XRef /Size") == std::string::npos)
-                continue;
             std::string text;
             int rc = run_command("qpdf --check '" + copy + "'", &text);
             if (rc != 0) {
@@ -328,7 +393,7 @@ TEST(Corpus, WrittenCopiesOfCleanFilesStayValidAndRenderTheSame) {
             // pdfinfo, bounded in time: it does not finish on some inputs
             // either (shared-unnamed-field.pdf, whose field tree doubles at
             // every level).
-            if ((w == std::string("inc_write") || w == std::string("keep_write")) &&
+            if (w == std::string("keep_write") &&
                 run_command("timeout 20 pdfinfo '" + copy + "'", &text) == 0 &&
                 text.find("Title:           New title\n") == std::string::npos)
                 all += std::string(w) + ": pdfinfo reads another title; ";
@@ -345,6 +410,6 @@ TEST(Corpus, WrittenCopiesOfCleanFilesStayValidAndRenderTheSame) {
     });
     std::sort(faults.begin(), faults.end());
     for (const std::string& f : faults) ADD_FAILURE() << f;
-    EXPECT_GT(checked.load(), 100);
+    EXPECT_GT(checked.load(), 10);
 }
 #endif
