@@ -315,6 +315,39 @@ TEST(Incremental, NoSectionWhereStartxrefPointsIsRefused) {
     EXPECT_FALSE(fs::exists(out));
 }
 
+// A file that ends inside a stream without "endstream" would swallow an
+// appended update (a reader takes everything after "stream" as its data), so
+// the update is refused rather than written unseen: in place the file keeps
+// its bytes, a copy is not made.
+TEST(Incremental, InputEndingInsideAnUnterminatedStreamIsRefused) {
+    TempDir dir;
+    const std::string open_end = table_fixture() + "15 0 obj\n<< /Length 5000 >>\nstream\nno end";
+    for (const writer_case& w : WRITERS) {
+        if (!w.additive) continue;
+        SCOPED_TRACE(w.name);
+        std::string f = dir.file("open.pdf"), out = dir.file("out.pdf");
+        write_file(f, open_end);
+        fs::remove(out);
+        ASSERT_EQ(title_of(f), "Old title");
+        options_scope o(VELLIX_INCREMENTAL);
+        const std::string msg = "cannot update " + f +
+                                " incrementally: a reader would not see the update (the file ends inside an "
+                                "unterminated stream or object); rewrite it without the incremental option";
+        EXPECT_EQ(w.run(f.c_str(), f.c_str()), 0);
+        EXPECT_EQ(std::string(vellix_last_error()), msg);
+        EXPECT_EQ(read_file(f), open_end);
+        EXPECT_EQ(w.run(f.c_str(), out.c_str()), 0);
+        EXPECT_EQ(std::string(vellix_last_error()), msg);
+        EXPECT_FALSE(fs::exists(out));
+        // A full rewrite serves it.
+        options_scope full(0);
+        EXPECT_EQ(w.run(f.c_str(), out.c_str()), 1) << vellix_last_error();
+    }
+    // No temporary file is left behind.
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename().string().rfind(".vellix-", 0), std::string::npos) << e.path();
+}
+
 // A hybrid file (a table whose trailer names /XRefStm) gets a table section
 // that carries /XRefStm forward; qpdf reads it without a warning.
 TEST(Incremental, HybridFilesCarryXRefStmForward) {

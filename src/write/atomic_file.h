@@ -18,4 +18,7 @@ int write_file_atomic_v(const char* path, const struct iovec* pieces, size_t cou
 
 // The same for a file whose bytes fill(fd) writes into the open temporary
 // file (true when it wrote them all; false gives "short write to %s").
-int write_file_atomic_fd(const char* path, bool (*fill)(int fd, void* ctx), void* ctx);
+// check, when given, sees the closed temporary file before the rename: false
+// (with its own message) removes it and leaves the old file.
+int write_file_atomic_fd(const char* path, bool (*fill)(int fd, void* ctx), void* ctx,
+                         bool (*check)(const char* temp_path, void* ctx) = nullptr);

@@ -15,7 +15,7 @@ bool request_is_additive(const write_request& req) {
 
 int doc_write_opts(const pdf_doc& doc, const char* in_path, const char* out_path, const write_request& req) {
     if (option_on(OPT_INCREMENTAL) && request_is_additive(req))
-        return doc_write_incremental(doc, in_path, out_path, req);
+        return doc_write_incremental(doc, in_path, out_path, req, true);
     if (option_on(OPT_KEEP_SIGNATURES) && doc_has_signature(doc)) {
         set_error("the document is signed; rewriting it would invalidate its signatures: %s", in_path);
         return 0;
@@ -46,7 +46,7 @@ int path_write_opts(const char* in_path, const char* out_path, const write_reque
         pdf_doc doc;
         bool whole = false;
         if (doc_load_sections(in_path, &doc, &whole) && sections_serve(doc, whole, req))
-            return doc_write_incremental(doc, in_path, out_path, req);
+            return doc_write_incremental(doc, in_path, out_path, req, false);
     }
     pdf_doc doc;
     if (doc_load(in_path, &doc, 0) != 0) return 0;
