@@ -10,10 +10,30 @@
 
 #include "load/doc.h"
 
-struct file_closer {
-    void operator()(FILE* f) const noexcept { std::fclose(f); }
+// An open file descriptor, closed when it goes.
+class open_file {
+public:
+    open_file() = default;
+    explicit open_file(int fd) : fd_(fd) {}
+    open_file(open_file&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+    open_file& operator=(open_file&& o) noexcept {
+        if (this != &o) {
+            reset();
+            fd_ = o.fd_;
+            o.fd_ = -1;
+        }
+        return *this;
+    }
+    open_file(const open_file&) = delete;
+    open_file& operator=(const open_file&) = delete;
+    ~open_file() { reset(); }
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset() noexcept;
+
+private:
+    int fd_ = -1;
 };
-using open_file = std::unique_ptr<FILE, file_closer>;
 
 // Maps the file into doc->mapped, or reads it whole into doc->bytes. 0, or -1
 // with a message (file.cpp). A mapped file stays open in *keep for
