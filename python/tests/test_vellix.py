@@ -93,6 +93,41 @@ def test_writers(tmp_path, rich):
     assert vellix.read_xmp(out)["dc:creator"] == ""
 
 
+SIGNED = os.path.join(SOURCE_DIR, "tests", "signed", "self-signed.pdf")
+
+
+def test_writers_keep_signatures_and_object_streams_as_the_tool_does(tmp_path):
+    out = str(tmp_path / "o.pdf")
+    # A full rewrite of a signed file is refused unless asked for.
+    with pytest.raises(vellix.Error) as e:
+        vellix.write(SIGNED, out, title="T")
+    assert str(e.value) == "the document is signed; rewriting it would invalidate its signatures: " + SIGNED
+    assert not os.path.exists(out)
+    vellix.write(SIGNED, out, title="T", keep_signatures=False)
+    assert vellix.read(out)["title"] == "T"
+    # An update appended to the input's bytes keeps it signed.
+    for fn, arg in ((vellix.write, {"title": "T2"}),):
+        fn(SIGNED, out, incremental=True, **arg)
+    data, signed = open(out, "rb").read(), open(SIGNED, "rb").read()
+    assert data.startswith(signed) and len(data) - len(signed) < 4096
+    assert vellix.read(out)["title"] == "T2"
+    vellix.write_xmp(SIGNED, out, {"dc:title": "X"}, incremental=True)
+    assert open(out, "rb").read().startswith(signed) and vellix.read_xmp(out)["dc:title"] == "X"
+
+    # Object streams no edit touches are copied as they are.
+    if not shutil.which("qpdf"):
+        pytest.skip("qpdf makes the object-stream input")
+    plain, packed = tmp_path / "plain.pdf", str(tmp_path / "packed.pdf")
+    plain.write_bytes(minimal_pdf(150, {"Title": b"Old"}))  # two object streams, Info in the second
+    subprocess.run(["qpdf", "--object-streams=generate", str(plain), packed], check=True)
+    vellix.write(packed, out, title="T")
+    assert b"/ObjStm" in open(out, "rb").read()
+    vellix.write(packed, out, title="T", keep_streams=False)
+    assert b"/ObjStm" not in open(out, "rb").read()
+    vellix.write(packed, out, title="T", exact=True)  # options 0: every object written plainly
+    assert b"/ObjStm" not in open(out, "rb").read()
+
+
 def test_compare_and_the_directory_exports(tmp_path):
     a, b = tmp_path / "in" / "a.pdf", tmp_path / "in" / "b.pdf"
     a.parent.mkdir()

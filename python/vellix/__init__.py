@@ -6,6 +6,13 @@ texts as UTF-8 ``str``; ``resolve=True``: structures read as the PDF standard
 defines them). ``exact=True`` runs it with options 0, the byte-exact rules,
 and gives every string value as ``bytes``, exactly as the file holds it.
 
+Writers also keep what the tool's writers keep: ``keep_streams`` (object
+streams no edit touches are copied as they are, still compressed) and
+``keep_signatures`` (a full rewrite of a signed document is refused, as it
+would break the signatures) are on unless ``exact=True`` or set to False;
+``incremental=True`` (write, write_full, write_xmp) appends the change to the
+input's bytes instead of rewriting them, which keeps signatures valid.
+
 Reports return dicts and lists; writers return None. A failed call raises
 :class:`Error` with the library's message.
 
@@ -23,7 +30,7 @@ import threading
 from typing import Any, Callable, Dict, List, Mapping, Optional, Union
 
 __all__ = [
-    "Error", "UNICODE", "RESOLVE", "library_path",
+    "Error", "UNICODE", "RESOLVE", "KEEP_STREAMS", "INCREMENTAL", "KEEP_SIGNATURES", "library_path",
     "read", "read_xmp", "fonts", "images", "bookmarks", "security", "analyze", "page_labels",
     "compare", "batch_read",
     "write", "write_full", "clear", "write_xmp", "clear_xmp", "batch_clear",
@@ -32,6 +39,9 @@ __version__ = "0.1.0"
 
 UNICODE = 0x01
 RESOLVE = 0x02
+KEEP_STREAMS = 0x04
+INCREMENTAL = 0x08
+KEEP_SIGNATURES = 0x20
 
 Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 Text = Union[str, bytes]
@@ -111,6 +121,20 @@ def _options(unicode: bool, resolve: bool, exact: bool) -> int:
     if exact:
         return 0
     return (UNICODE if unicode else 0) | (RESOLVE if resolve else 0)
+
+
+def _writer_options(unicode: bool, resolve: bool, exact: bool, keep_streams: Optional[bool],
+                    keep_signatures: Optional[bool], incremental: bool = False) -> int:
+    """The reading options, plus the edit options: keep_streams and
+    keep_signatures default to on (as in the tool) unless exact."""
+    bits = _options(unicode, resolve, exact)
+    if keep_streams if keep_streams is not None else not exact:
+        bits |= KEEP_STREAMS
+    if keep_signatures if keep_signatures is not None else not exact:
+        bits |= KEEP_SIGNATURES
+    if incremental:
+        bits |= INCREMENTAL
+    return bits
 
 
 def _call(name: str, options: int, *args: Any) -> Any:
@@ -243,9 +267,11 @@ def _check(name: str, ok: int) -> None:
 
 def write(in_path: Path, out_path: Path, *, title: Optional[Text] = None, author: Optional[Text] = None,
           subject: Optional[Text] = None, keywords: Optional[Text] = None, unicode: bool = True,
-          resolve: bool = True, exact: bool = False) -> None:
+          resolve: bool = True, exact: bool = False, keep_streams: Optional[bool] = None,
+          keep_signatures: Optional[bool] = None, incremental: bool = False) -> None:
     """Writes a copy with up to four Info values replaced (None keeps a field)."""
-    _check("vellix_write", _call("vellix_write", _options(unicode, resolve, exact), _path(in_path), _path(out_path),
+    _check("vellix_write", _call("vellix_write", _writer_options(unicode, resolve, exact, keep_streams,
+                                                                   keep_signatures, incremental), _path(in_path), _path(out_path),
                                  _text(title), _text(author), _text(subject), _text(keywords)))
 
 
@@ -263,37 +289,44 @@ def _flat_json(pairs: Mapping[Text, Text]) -> bytes:
 
 
 def write_full(in_path: Path, out_path: Path, fields: Mapping[Text, Text], *, unicode: bool = True,
-               resolve: bool = True, exact: bool = False) -> None:
+               resolve: bool = True, exact: bool = False, keep_streams: Optional[bool] = None,
+               keep_signatures: Optional[bool] = None, incremental: bool = False) -> None:
     """Writes a copy with any of the eight Info values (keys title, author,
     subject, keywords, creator, producer, creation_date, mod_date)."""
-    _check("vellix_write_full", _call("vellix_write_full", _options(unicode, resolve, exact), _path(in_path),
+    _check("vellix_write_full", _call("vellix_write_full", _writer_options(unicode, resolve, exact, keep_streams,
+                                                                             keep_signatures, incremental), _path(in_path),
                                       _path(out_path), _flat_json(fields)))
 
 
-def clear(in_path: Path, out_path: Path, *, unicode: bool = True, resolve: bool = True, exact: bool = False) -> None:
+def clear(in_path: Path, out_path: Path, *, unicode: bool = True, resolve: bool = True, exact: bool = False,
+          keep_streams: Optional[bool] = None, keep_signatures: Optional[bool] = None) -> None:
     """Writes a copy without the Info dictionary."""
-    _check("vellix_clear", _call("vellix_clear", _options(unicode, resolve, exact), _path(in_path), _path(out_path)))
+    _check("vellix_clear", _call("vellix_clear", _writer_options(unicode, resolve, exact, keep_streams, keep_signatures), _path(in_path), _path(out_path)))
 
 
 def write_xmp(in_path: Path, out_path: Path, properties: Mapping[Text, Text], *, unicode: bool = True,
-              resolve: bool = True, exact: bool = False) -> None:
+              resolve: bool = True, exact: bool = False, keep_streams: Optional[bool] = None,
+              keep_signatures: Optional[bool] = None, incremental: bool = False) -> None:
     """Writes a copy with a new XMP packet of these properties (keys like "dc:title")."""
-    _check("vellix_write_xmp", _call("vellix_write_xmp", _options(unicode, resolve, exact), _path(in_path),
+    _check("vellix_write_xmp", _call("vellix_write_xmp", _writer_options(unicode, resolve, exact, keep_streams,
+                                                                           keep_signatures, incremental), _path(in_path),
                                      _path(out_path), _flat_json(properties)))
 
 
 def clear_xmp(in_path: Path, out_path: Path, *, unicode: bool = True, resolve: bool = True,
-              exact: bool = False) -> None:
+              exact: bool = False, keep_streams: Optional[bool] = None,
+              keep_signatures: Optional[bool] = None) -> None:
     """Writes a copy without the XMP metadata stream."""
-    _check("vellix_clear_xmp", _call("vellix_clear_xmp", _options(unicode, resolve, exact), _path(in_path),
+    _check("vellix_clear_xmp", _call("vellix_clear_xmp", _writer_options(unicode, resolve, exact, keep_streams, keep_signatures), _path(in_path),
                                      _path(out_path)))
 
 
 def batch_clear(in_dir: Path, out_dir: Path, *, unicode: bool = True, resolve: bool = True,
-                exact: bool = False) -> int:
+                exact: bool = False, keep_streams: Optional[bool] = None,
+                keep_signatures: Optional[bool] = None) -> int:
     """Writes copies of every .pdf file of in_dir without Info and XMP into
     out_dir; returns the number written."""
-    n = _call("vellix_batch_clear", _options(unicode, resolve, exact), _path(in_dir), _path(out_dir))
+    n = _call("vellix_batch_clear", _writer_options(unicode, resolve, exact, keep_streams, keep_signatures), _path(in_dir), _path(out_dir))
     if n < 0:
         raise _fail("vellix_batch_clear")
     return int(n)
