@@ -468,7 +468,8 @@ bool xmp_packet_edit(std::string_view packet, const std::vector<xmp_change>& cha
     long long delta = 0;
     for (const splice& e : edits) delta += static_cast<long long>(e.text.size()) - static_cast<long long>(e.to - e.from);
     size_t pad_from = 0, pad_to = 0;
-    bool padded = find_padding(packet, &pad_from, &pad_to) && (edits.empty() || pad_from >= edits.back().to);
+    bool padded = find_padding(packet, &pad_from, &pad_to) && pad_to > pad_from &&
+                  (edits.empty() || pad_from >= edits.back().to);
     std::string r;
     r.reserve(packet.size() + static_cast<size_t>(std::max(0LL, delta)));
     size_t at = 0;
@@ -481,16 +482,18 @@ bool xmp_packet_edit(std::string_view packet, const std::vector<xmp_change>& cha
     if (padded && delta != 0) {
         r.append(packet.substr(at, pad_from - at));
         size_t pad = pad_to - pad_from;
-        // Keep the first byte of the padding (its line end) and the rest as
-        // far as the change allows.
+        // The run shrinks or grows in its middle: its first byte and its
+        // last (the line end before the instruction) stay.
         long long want = static_cast<long long>(pad) - delta;
         if (want < 1) want = std::min<long long>(1, static_cast<long long>(pad));
         std::string_view run = packet.substr(pad_from, pad);
         if (static_cast<size_t>(want) <= pad) {
-            r.append(run.substr(0, static_cast<size_t>(want)));
+            r.append(run.substr(0, static_cast<size_t>(want) - 1));
+            r += run.back();
         } else {
-            r.append(run);
+            r.append(run.substr(0, pad - 1));
             r.append(static_cast<size_t>(want) - pad, ' ');
+            r += run.back();
         }
         at = pad_to;
     }
