@@ -67,11 +67,31 @@ extern "C" {
  *                   with /ByteRange) fails with "the document is signed;
  *                   rewriting it would invalidate its signatures: %s" (the
  *                   input path) and writes nothing.
- * Bit 0x10 is reserved for a further option. */
+ *   VELLIX_SYNC     Info and XMP kept in agreement. vellix_write_xmp edits
+ *                   the document's packet instead of replacing it: each
+ *                   property named replaces the property of that name (by
+ *                   namespace) or is added, an empty value removes it, and
+ *                   every other byte of the packet stays (its padding absorbs
+ *                   the change); xmp:ModifyDate and xmp:MetadataDate are set
+ *                   to now unless given; without a packet a new one is made.
+ *                   The Info writers (vellix_write, vellix_write_full) also
+ *                   edit the packet, when the document has one, and the XMP
+ *                   writer sets the Info fields, so that the eight fields
+ *                   agree: title = dc:title, author = dc:creator, subject =
+ *                   dc:description, keywords = pdf:Keywords, creator =
+ *                   xmp:CreatorTool, producer = pdf:Producer, creation_date =
+ *                   xmp:CreateDate, mod_date = xmp:ModifyDate (dates
+ *                   converted with their offsets). A field one side lacks is
+ *                   taken from the other; the side written wins. Texts are
+ *                   UTF-8 under this bit. A packet that cannot be edited (not
+ *                   well-formed XML, a document type declaration, not UTF-8,
+ *                   no rdf:RDF) fails the write with a message and nothing
+ *                   is written, so the two never silently diverge. */
 #define VELLIX_UNICODE 0x01u
 #define VELLIX_RESOLVE 0x02u
 #define VELLIX_KEEP_STREAMS 0x04u
 #define VELLIX_INCREMENTAL 0x08u
+#define VELLIX_SYNC 0x10u
 #define VELLIX_KEEP_SIGNATURES 0x20u
 /* Sets this thread's options and returns the previous set. Unknown bits: nothing
  * changes, the result is (unsigned)-1 and the message is "unknown option bits 0x%x"

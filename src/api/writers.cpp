@@ -8,6 +8,7 @@
 #include "info/info_build.h"
 #include "syntax/text_string.h"
 #include "vellix.h"
+#include "core/date.h"
 #include "xmp/xmp_build.h"
 
 namespace {
@@ -55,6 +56,32 @@ bool xmp_packet_from_json(const char* json, std::string* packet) {
     return true;
 }
 
+// Under OPT_SYNC, the changes of an XMP JSON object for the packet in place
+// (xmp:ModifyDate and xmp:MetadataDate of now unless given); false with the
+// message when the text or a key is refused.
+bool xmp_changes_from_json(const char* json, std::vector<xmp_change>* changes) {
+    jsonobj obj;
+    if (!json_parse_flat(json, &obj, request_escapes())) return refuse("invalid XMP JSON (flat object of strings required)");
+    if (obj.empty()) return refuse("XMP JSON is empty");
+    bool modify = false, metadata = false;
+    for (const json_pair& kv : obj) {
+        if (!xmp_key_ok(kv.key.c_str())) return refuse("invalid XMP property key (ns:Local required)");
+        if (!utf8_valid(kv.value)) {
+            set_error("%s is not valid UTF-8", kv.key.c_str());
+            return false;
+        }
+        modify = modify || kv.key == "xmp:ModifyDate";
+        metadata = metadata || kv.key == "xmp:MetadataDate";
+        changes->push_back({kv.key, kv.value});
+    }
+    char now[DATE_BUF];
+    today_pdf_date(now);
+    std::string iso = pdf_date_to_iso(now);
+    if (!modify) changes->push_back({"xmp:ModifyDate", iso});
+    if (!metadata) changes->push_back({"xmp:MetadataDate", iso});
+    return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -65,6 +92,7 @@ VELLIX_API int vellix_write(const char* in_path, const char* out_path, const cha
         if (!title && !author && !subject && !keywords) return refuse("no fields to set (all fields are NULL)");
         req->values.given = {title, author, subject, keywords};
         req->span = xref_span::written;
+        req->sync = option_on(OPT_SYNC);
         return info_values_utf8_check(req->values);
     });
 }
@@ -83,6 +111,7 @@ VELLIX_API int vellix_write_full(const char* in_path, const char* out_path, cons
         if (!json_parse_flat(json, &obj, request_escapes())) return refuse("invalid JSON object for vellix_write_full");
         if (fields_from_json(obj, &req->values) == 0) return refuse("no recognised fields in the JSON object");
         req->values.mod_date = mod_date_rule::carry;
+        req->sync = option_on(OPT_SYNC);
         return info_values_utf8_check(req->values);
     });
 }
@@ -90,6 +119,11 @@ VELLIX_API int vellix_write_full(const char* in_path, const char* out_path, cons
 // The XMP writers rebuild the Info dictionary too, its ModDate set to now.
 VELLIX_API int vellix_write_xmp(const char* in_path, const char* out_path, const char* xmp_json) {
     return write_flow(in_path, out_path, {xmp_json}, [&](write_request* req) {
+        if (option_on(OPT_SYNC)) {
+            req->xmp = xmp_edit::merge;
+            req->sync = true;
+            return xmp_changes_from_json(xmp_json, &req->xmp_changes);
+        }
         req->xmp = xmp_edit::replace;
         return xmp_packet_from_json(xmp_json, &req->packet);
     });

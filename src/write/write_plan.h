@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "info/info_build.h"
 #include "load/doc.h"
+#include "xmp/xmp_edit.h"
 
 // What happens to the Info dictionary: a new one is written (rebuild, from
 // write_request::values and the old dictionary) or it is left out (drop).
@@ -14,9 +16,11 @@ enum class info_edit { rebuild, drop };
 
 // What happens to the XMP metadata stream and the catalog's reference to it:
 // nothing (keep), the packet replaces it or is added (replace), or it is
-// removed (drop). replace and drop also take /Metadata out of the catalog,
-// and replace puts a reference to the written stream in.
-enum class xmp_edit { keep, replace, drop };
+// removed (drop), or the document's packet is edited (merge: the changes
+// applied in place, a new packet when there is none). replace, merge and
+// drop also take /Metadata out of the catalog, and replace and merge put a
+// reference to the written stream in.
+enum class xmp_edit { keep, replace, drop, merge };
 
 // How far the cross-reference table reaches: up to the highest number of the
 // table and the added objects (table), or up to the highest number written
@@ -29,6 +33,13 @@ struct write_request {
     info_values values;  // rebuild: what the new dictionary is made of
     xmp_edit xmp = xmp_edit::keep;
     std::string packet;  // replace: the XMP packet, written as it is
+    std::vector<xmp_change> xmp_changes;  // merge: the properties to set or remove
+    // Info and XMP kept in agreement (OPT_SYNC): an Info write also edits the
+    // document's packet (when it has one) so the eight fields agree, and a
+    // merge also sets the Info fields from the edited packet. Fields one side
+    // lacks are taken from the other, so nothing is lost; the side written
+    // wins where they differ.
+    bool sync = false;
     xref_span span = xref_span::table;
     // Object streams untouched by the write are copied (OPT_KEEP_STREAMS).
     bool keep_streams = false;

@@ -16,6 +16,10 @@
 // else the first row with a stream whose /Type is /Metadata; null when none.
 const obj_entry* find_xmp_obj(const pdf_doc& doc);
 
+// The decoded packet of the metadata stream e (stored bytes, or inflated);
+// false when it cannot be decoded.
+bool xmp_stream_packet(const pdf_doc& doc, const obj_entry& e, std::string* out);
+
 // The object number the catalog's /Metadata entry names, read as
 // find_xmp_obj reads it; -1 (or 0) when there is none.
 int32_t xmp_catalog_ref(const pdf_doc& doc);

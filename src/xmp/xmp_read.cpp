@@ -123,6 +123,13 @@ strbuf xmp_json(const propvec& pv, bool unicode) {
 
 }  // namespace
 
+bool xmp_stream_packet(const pdf_doc& doc, const obj_entry& e, std::string* out) {
+    xmp_packet pkt;
+    if (!xmp_decode_stream(doc, e, &pkt)) return false;
+    out->assign(reinterpret_cast<const char*>(pkt.bytes), static_cast<size_t>(pkt.len));
+    return true;
+}
+
 int32_t xmp_catalog_ref(const pdf_doc& doc) {
     dict_view r = doc_catalog_dict(doc);
     if (!r.text) return -1;
