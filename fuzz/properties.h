@@ -342,6 +342,7 @@ inline std::string check_writers(const std::string& dir, const uint8_t* data, si
         const char* title;  // read back under VELLIX_UNICODE, when set
     };
     const std::string full_json = "{\"title\":\"" + unicode_title() + "\",\"author\":\"caf\xC3\xA9\",\"creation_date\":\"2024-01-15\"}";
+    const std::string sync_json = "{\"dc:title\":\"" + unicode_title() + "\",\"photoshop:City\":\"\"}";
     const writer writers[] = {
         {"vellix_write", 0, [](const char* i, const char* o) { return vellix_write(i, o, "T(1)", "A\\", nullptr, "k,l"); }, nullptr},
         {"vellix_clear", 0, [](const char* i, const char* o) { return vellix_clear(i, o); }, nullptr},
@@ -359,6 +360,11 @@ inline std::string check_writers(const std::string& dir, const uint8_t* data, si
          unicode_title().c_str()},
         {"vellix_write_full (VELLIX_UNICODE)", VELLIX_UNICODE,
          [&](const char* i, const char* o) { return vellix_write_full(i, o, full_json.c_str()); }, unicode_title().c_str()},
+        {"vellix_write (VELLIX_SYNC)", VELLIX_UNICODE | VELLIX_SYNC,
+         [](const char* i, const char* o) { return vellix_write(i, o, unicode_title().c_str(), "A", nullptr, "k"); },
+         unicode_title().c_str()},
+        {"vellix_write_xmp (VELLIX_SYNC)", VELLIX_UNICODE | VELLIX_SYNC,
+         [&](const char* i, const char* o) { return vellix_write_xmp(i, o, sync_json.c_str()); }, unicode_title().c_str()},
     };
     for (const writer& w : writers) {
         std::remove(out.c_str());
@@ -384,6 +390,14 @@ inline std::string check_writers(const std::string& dir, const uint8_t* data, si
             else if (w.title && (o & VELLIX_UNICODE) && json_string_member(r2, "title") != w.title)
                 fault = std::string(w.name) + ": the title reads back as \"" + json_string_member(r2, "title") + "\"";
             if (!fault.empty()) fault += options_note(o);
+        }
+        // Under VELLIX_SYNC a copy's packet holds the title Info holds.
+        if (fault.empty() && (w.options & VELLIX_SYNC)) {
+            options_scope scope(VELLIX_UNICODE | VELLIX_RESOLVE);
+            const char* x = vellix_read_xmp(out.c_str());
+            std::string xt = x ? json_string_member(x, "dc:title") : "<missing>";
+            if (xt != "<missing>" && !xt.empty() && xt != w.title)
+                fault = std::string(w.name) + ": the packet's dc:title reads \"" + xt + "\"";
         }
         if (!fault.empty()) {
             std::string reason = copy_difference_reason(in);

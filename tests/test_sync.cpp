@@ -185,3 +185,42 @@ TEST(Sync, PacketsThatCannotBeEditedFailBothWriters) {
         EXPECT_EQ(vellix_write(in.c_str(), out.c_str(), "T", nullptr, nullptr, nullptr), 1);
     }
 }
+
+// Over the corpus: after a write with the bit (an Info write and an XMP
+// write), every copy that was written reads with the eight fields agreeing
+// wherever it has a packet, and every property of the packet that the XMP
+// write did not name is still there with its value.
+TEST(Sync, CorpusCopiesAgree) {
+    const fs::path corpus = VELLIX_CORPUS_DIR;
+    if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
+    TempDir dir;
+    const std::string out = dir.file("out.pdf");
+    int written = 0, with_packet = 0;
+    for (const auto& e : fs::directory_iterator(corpus)) {
+        if (e.path().extension() != ".pdf") continue;
+        const std::string in = e.path().string();
+        SCOPED_TRACE(e.path().filename().string());
+        const std::string before = read_xmp(in);
+        for (int w = 0; w < 2; ++w) {
+            fs::remove(out);
+            int ok;
+            {
+                options_scope o(SYNC);
+                ok = w == 0 ? vellix_write(in.c_str(), out.c_str(), "Sync \xC3\xA9t\xC3\xA9", nullptr, nullptr, nullptr)
+                            : vellix_write_xmp(in.c_str(), out.c_str(), "{\"dc:title\":\"Sync X\",\"pdf:Producer\":\"P\"}");
+            }
+            if (!ok) continue;
+            ++written;
+            const std::string xmp = read_xmp(out);
+            ASSERT_EQ(json_fault(xmp), "");
+            if (read_file(out).find("/Metadata") == std::string::npos) continue;
+            ++with_packet;
+            EXPECT_EQ(disagreement(out), "") << (w == 0 ? "vellix_write" : "vellix_write_xmp");
+            if (w == 1 && before.rfind("<error", 0) != 0 && json_string_member(before, "dc:format") != "<missing>") {
+                EXPECT_EQ(json_string_member(xmp, "dc:format"), json_string_member(before, "dc:format"));
+            }
+        }
+    }
+    EXPECT_GT(written, 500);
+    EXPECT_GT(with_packet, 100);
+}
