@@ -70,6 +70,11 @@ bool xmp_changes_from_json(const char* json, std::vector<xmp_change>* changes) {
             set_error("%s is not valid UTF-8", kv.key.c_str());
             return false;
         }
+        const bool date = kv.key == "xmp:CreateDate" || kv.key == "xmp:ModifyDate" || kv.key == "xmp:MetadataDate";
+        if (date && !kv.value.empty() && iso_date_to_pdf(kv.value).empty()) {
+            set_error("bad date for %s: %s", kv.key.c_str(), kv.value.c_str());
+            return false;
+        }
         modify = modify || kv.key == "xmp:ModifyDate";
         metadata = metadata || kv.key == "xmp:MetadataDate";
         changes->push_back({kv.key, kv.value});

@@ -99,11 +99,25 @@ bool plan_merge(const pdf_doc& doc, const write_request& req, const obj_entry* i
             xmp = sync_fields_of_packet(packet);
         }
         for (int i = 0; i < INFO_FIELD_COUNT; ++i) {
+            bool named = false;
+            for (const xmp_change& c : req.xmp_changes) named = named || c.name == SYNC_XMP_NAMES[i];
             given[i] = sync_info_value_of_xmp(i, xmp[i]);
-            info_req.values.given[i] = given[i].c_str();
+            // A value, or a text the caller removed; else Info's own stays.
+            if (!given[i].empty() || (named && i != FIELD_CREATION_DATE && i != FIELD_MOD_DATE))
+                info_req.values.given[i] = given[i].c_str();
         }
     }
     if (!plan_info(doc, info_req, info_row, next, &plan->info)) return false;
+    if (req.sync) {
+        // What Info gained on its own (a creation date of now) goes into the
+        // packet as well.
+        std::vector<xmp_change> more =
+            sync_changes_from_info(sync_fields_of_info(plan->info.body), sync_fields_of_packet(packet));
+        if (!more.empty()) {
+            changes.insert(changes.end(), more.begin(), more.end());
+            if (!merged_packet(doc, stream, changes, &packet)) return false;
+        }
+    }
     plan_xmp(doc, stream, &packet, next, plan);
     return true;
 }

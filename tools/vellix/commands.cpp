@@ -238,10 +238,14 @@ std::vector<command> make_commands() {
         {"clear", "FILE", "FILE (-o OUT | --in-place)", "remove the Info dictionary", "", {OUTPUT, IN_PLACE},
          1, run_clear},
         {"set-xmp", "FILE", "FILE (-o OUT | --in-place) (--prop KEY=VALUE... | --json JSON)",
-         "write a new XMP packet",
-         "The new packet holds exactly the properties given (the old packet is not\n"
-         "kept) and xmp:ModifyDate, set to now unless given. Keys are prefix:name,\n"
-         "for example dc:title; a value with commas becomes a list.\n",
+         "set XMP properties",
+         "Edits the document's packet: each property given replaces the one of that\n"
+         "name or is added, an empty value removes it, and everything else in the\n"
+         "packet stays; xmp:ModifyDate and xmp:MetadataDate are set to now unless\n"
+         "given. The Info fields that match (title = dc:title, author = dc:creator,\n"
+         "...) are set too, so that the two agree; set edits the packet the same way.\n"
+         "Keys are prefix:name, for example dc:title. With --exact a new packet holds\n"
+         "exactly the properties given (a value with commas becomes a list).\n",
          {OUTPUT, IN_PLACE,
           {"prop", 'p', "KEY=VALUE", "one property (repeatable, kept in order)"},
           {"json", 0, "JSON", "the properties as a flat JSON object (- for standard input)"}},
@@ -284,6 +288,8 @@ std::vector<command> make_commands() {
 unsigned command_options(const command& cmd, const parsed_args& a) {
     unsigned bits = 0;
     if (!a.has("exact")) bits = is_writer(cmd.name) ? TOOL_WRITER_OPTIONS : TOOL_OPTIONS;
+    // set and set-xmp keep Info and XMP in agreement.
+    if (!a.has("exact") && (cmd.name == std::string("set") || cmd.name == std::string("set-xmp"))) bits |= VELLIX_SYNC;
     if (a.has("force")) bits &= ~VELLIX_KEEP_SIGNATURES;
     if (a.has("incremental")) bits |= VELLIX_INCREMENTAL;
     return bits;
