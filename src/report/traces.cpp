@@ -110,7 +110,10 @@ void refs_in(const uint8_t* t, pos start, pos end, F&& f) {
             p = literal_end(t, p, end);
             if (p < 0) return;
             a = b = -1;
-        } else if (c == '<' && !(p + 1 < end && t[p + 1] == '<')) {
+        } else if (c == '<' && p + 1 < end && t[p + 1] == '<') {
+            p += 2;  // a dictionary opens; its second '<' starts no string
+            a = b = -1;
+        } else if (c == '<') {
             p = hex_end(t, p, end);
             if (p < 0) return;
             a = b = -1;
@@ -385,19 +388,24 @@ struct traces {
     void collect() {
         if (doc.encrypted) return ids();
         reached = reached_set(doc);
-        for (const obj_entry& e : doc.objs) note_holder(e);
-        for (const obj_entry& e : doc.objs) visit(e, true);
         // Copies the sections list that the document replaced since.
+        std::vector<obj_entry> old;
         std::unordered_set<pos> done;
         for (const history_section& s : hist) {
             for (const history_entry& x : s.entries) {
                 if (x.in_stream || !done.insert(static_cast<pos>(x.where)).second) continue;
                 const obj_entry* cur = doc_find(doc, x.num);
                 if (cur && !cur->in_objstm && cur->obj_pos == static_cast<pos>(x.where)) continue;
-                obj_entry old;
-                if (doc_row_at(doc, static_cast<pos>(x.where), x.num, &old)) visit(old, false);
+                obj_entry row;
+                if (doc_row_at(doc, static_cast<pos>(x.where), x.num, &row)) old.push_back(row);
             }
         }
+        // The document's own holders first: an older copy names a stream
+        // only when no current object does.
+        for (const obj_entry& e : doc.objs) note_holder(e);
+        for (const obj_entry& e : old) note_holder(e);
+        for (const obj_entry& e : doc.objs) visit(e, true);
+        for (const obj_entry& e : old) visit(e, false);
         std::stable_sort(items.begin(), items.end(), [](const item& a, const item& b) { return a.offset < b.offset; });
         ids();
     }
