@@ -821,9 +821,12 @@ std::vector<history_section> doc_history(const pdf_doc& doc) {
         std::reverse(out.begin(), out.end());
         return out;
     }
-    // No usable chain: every trailer keyword followed by a dictionary.
-    for (pos t = kw_find(l.d, 0, l.len, "trailer"); t >= 0; t = kw_find(l.d, t + 7, l.len, "trailer")) {
-        if (!kw_is(l.d, t, l.len, "trailer")) continue;
+    // No usable chain: every trailer keyword followed by a dictionary. Each
+    // try may look a window ahead for the close, so the tries are bounded too.
+    size_t tries = 0;
+    for (pos t = kw_find(l.d, 0, l.len, "trailer"); t >= 0 && tries < 4 * MAX_SECTIONS;
+         t = kw_find(l.d, t + 7, l.len, "trailer")) {
+        ++tries;
         pdf_val dict = l.closed_dict(t + 7);
         if (!dict) continue;
         history_section s;
