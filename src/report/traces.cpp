@@ -6,9 +6,11 @@
 // reaches it from its last trailer. Older copies of an object that an update
 // replaced are read where the sections list them.
 #include <algorithm>
+#include <new>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "core/options.h"
@@ -24,15 +26,30 @@ namespace {
 
 const char* const KIND_NAMES[] = {"none", "table", "stream"};
 
-// Where the sections list each object number: (revision index, entry).
-using listing_map = std::unordered_map<int32_t, std::vector<std::pair<size_t, history_entry>>>;
+// Where the sections list each object number: every entry with its
+// revision index, sorted by number and, for one number, oldest first.
+struct listing {
+    int32_t num;
+    size_t rev;
+    history_entry e;
+};
 
-listing_map listings_of(const std::vector<history_section>& hist) {
-    listing_map m;
-    for (size_t i = 0; i < hist.size(); ++i)
-        for (const history_entry& e : hist[i].entries) m[e.num].emplace_back(i, e);
-    return m;
-}
+struct listing_map {
+    std::vector<listing> all;
+
+    explicit listing_map(const std::vector<history_section>& hist) {
+        for (size_t i = 0; i < hist.size(); ++i)
+            for (const history_entry& e : hist[i].entries) all.push_back({e.num, i, e});
+        std::stable_sort(all.begin(), all.end(), [](const listing& a, const listing& b) { return a.num < b.num; });
+    }
+    // The listings of num, oldest first.
+    std::pair<const listing*, const listing*> of(int32_t num) const {
+        auto lo = std::lower_bound(all.begin(), all.end(), num, [](const listing& l, int32_t n) { return l.num < n; });
+        auto hi = lo;
+        while (hi != all.end() && hi->num == num) ++hi;
+        return {all.data() + (lo - all.begin()), all.data() + (hi - all.begin())};
+    }
+};
 
 pdf_val trailer_of(const pdf_doc& doc, const history_section& s) {
     if (s.trailer_start < 0) return {};
@@ -60,10 +77,8 @@ pos header_offset(const pdf_doc& doc, const obj_entry& e) {
 bool row_as_of(const pdf_doc& doc, const listing_map& lists, int32_t num, size_t rev, obj_entry* out) {
     const obj_entry* cur = doc_find(doc, num);
     const history_entry* pick = nullptr;
-    auto it = lists.find(num);
-    if (it != lists.end())
-        for (const auto& [r, e] : it->second)
-            if (r <= rev) pick = &e;
+    for (auto [l, end] = lists.of(num); l != end; ++l)
+        if (l->rev <= rev) pick = &l->e;
     if (!pick) {
         if (!cur) return false;
         *out = *cur;
@@ -216,7 +231,7 @@ struct item {
     bool reachable = false;
     std::string owner;
     pos offset = 0;
-    strbuf values;
+    uint64_t values_at = 0, values_len = 0;  // the values' JSON in traces::values
 };
 
 const char* const ITEM_KINDS[] = {"info", "xmp", "piece_info", "id"};
@@ -233,6 +248,7 @@ struct traces {
     std::vector<bool> reached;
     page_index pages;
     std::vector<item> items;
+    strbuf values = strbuf_start();  // every item's values, one after another
 
     traces(const pdf_doc& d, const std::vector<history_section>& h, const listing_map& l)
         : doc(d), hist(h), lists(l), pages(d) {
@@ -252,14 +268,12 @@ struct traces {
     // sections.
     size_t revision_of(const obj_entry& e) const {
         if (hist.empty()) return 0;
-        auto it = lists.find(e.num);
-        if (it != lists.end()) {
-            const int32_t cn = container_num(doc, e);
-            for (const auto& [r, x] : it->second) {
-                if (x.in_stream ? e.in_objstm && static_cast<int32_t>(x.where) == cn
-                                : !e.in_objstm && static_cast<pos>(x.where) == e.obj_pos)
-                    return r + 1;
-            }
+        const int32_t cn = container_num(doc, e);
+        for (auto [l, end] = lists.of(e.num); l != end; ++l) {
+            const history_entry& x = l->e;
+            if (x.in_stream ? e.in_objstm && static_cast<int32_t>(x.where) == cn
+                            : !e.in_objstm && static_cast<pos>(x.where) == e.obj_pos)
+                return l->rev + 1;
         }
         pos at = header_offset(doc, e);
         auto up = std::upper_bound(rev_offsets.begin(), rev_offsets.end(), at);
@@ -277,6 +291,7 @@ struct traces {
         return current && e.num > 0 && static_cast<size_t>(e.num) < reached.size() && reached[static_cast<size_t>(e.num)];
     }
 
+    // A new item; its values are what is appended to `values` until done().
     item& add(int kind, const obj_entry& e, bool current, std::string owner) {
         item& it = items.emplace_back();
         it.kind = kind;
@@ -285,9 +300,10 @@ struct traces {
         it.reachable = is_reached(e, current);
         it.owner = std::move(owner);
         it.offset = header_offset(doc, e);
-        it.values = strbuf_start();
+        it.values_at = values.len;
         return it;
     }
+    void done(item& it) { it.values_len = values.len - it.values_at; }
 
     std::string text(std::string s) const { return unicode ? utf8_sanitize(s) : s; }
 
@@ -330,22 +346,28 @@ struct traces {
             auto h = metadata_holder.find(e.num);
             item& it = add(1, e, current, h == metadata_holder.end() ? "none" : role(h->second));
             propvec pv;
-            if (xmp_read_stream(doc, e, &pv)) {
-                it.values = xmp_props_json(pv, unicode);
+            strbuf props;
+            if (xmp_read_stream(doc, e, &pv)) props = xmp_props_json(pv, unicode);
+            if (props.failed) throw std::bad_alloc();
+            if (props.data) {
+                buf_bytes(&values, props.data, props.len);
             } else {
-                buf_str(&it.values, "{}");
+                buf_str(&values, "{}");  // a stream that does not decode
             }
+            done(it);
         } else if (!e.has_stream) {
             bool named = trailer_infos.count(e.num) > 0;
             bool looks = !f.type && !f.subtype && (f.info_keys > 0 || (f.title && !f.parent));
             if (named || looks) {
                 item& it = add(0, e, current, named ? "trailer" : "none");
-                fields_json(it.values, info_read_region(r, &doc));
+                fields_json(values, info_read_region(r, &doc));
+                done(it);
             }
         }
         if (f.piece_info) {
             item& it = add(2, e, current, role(e.num));
-            piece_values(it.values, f.piece_info);
+            piece_values(values, f.piece_info);
+            done(it);
         }
     }
 
@@ -376,12 +398,13 @@ struct traces {
             it.reachable = true;
             it.owner = "trailer";
             it.offset = hist[i].trailer_start;
-            it.values = strbuf_start();
-            buf_str(&it.values, "{\"first\":\"");
-            buf_str(&it.values, hex[0].c_str());
-            buf_str(&it.values, "\",\"second\":\"");
-            buf_str(&it.values, hex[1].c_str());
-            buf_str(&it.values, "\"}");
+            it.values_at = values.len;
+            buf_str(&values, "{\"first\":\"");
+            buf_str(&values, hex[0].c_str());
+            buf_str(&values, "\",\"second\":\"");
+            buf_str(&values, hex[1].c_str());
+            buf_str(&values, "\"}");
+            done(it);
         }
     }
 
@@ -437,18 +460,18 @@ void revisions_json(strbuf& b, const pdf_doc& doc, const std::vector<history_sec
 
 bool traces_build(const pdf_doc& doc, strbuf& b) {
     const std::vector<history_section> hist = doc_history(doc);
-    const listing_map lists = listings_of(hist);
+    const listing_map lists(hist);
     buf_str(&b, "{");
     revisions_json(b, doc, hist, lists);
     traces t(doc, hist, lists);
     t.collect();
     buf_str(&b, ",\"items\":[");
     bool first = true;
+    if (!t.values.data || t.values.failed) {
+        b.reset();
+        return true;
+    }
     for (const item& it : t.items) {
-        if (!it.values.data || it.values.failed) {
-            b.reset();
-            return true;
-        }
         buf_str(&b, first ? "{\"kind\":\"" : ",{\"kind\":\"");
         first = false;
         buf_str(&b, ITEM_KINDS[it.kind]);
@@ -461,7 +484,7 @@ bool traces_build(const pdf_doc& doc, strbuf& b) {
         buf_str(&b, ",\"offset\":");
         buf_int(&b, it.offset);
         buf_str(&b, ",\"values\":");
-        buf_bytes(&b, it.values.data, it.values.len);
+        buf_bytes(&b, t.values.data + it.values_at, it.values_len);
         buf_str(&b, "}");
     }
     buf_str(&b, "]}");
