@@ -107,6 +107,7 @@ inline std::string check_text_exports_now(const std::string& dir) {
         {"vellix_security", [&] { return vellix_security(p); }},
         {"vellix_analyze", [&] { return vellix_analyze(p); }},
         {"vellix_page_labels", [&] { return vellix_page_labels(p); }},
+        {"vellix_traces", [&] { return vellix_traces(p); }},
         {"vellix_compare", [&] { return vellix_compare(p, p); }},
     };
     for (const auto& [name, call] : exports)

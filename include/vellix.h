@@ -136,6 +136,14 @@ VELLIX_API const char *vellix_security(const char *path);
 VELLIX_API const char *vellix_analyze(const char *path);
 /* Page-label ranges as JSON; library-owned until the next vellix_page_labels. */
 VELLIX_API const char *vellix_page_labels(const char *path);
+/* Every place metadata lives in the file, as one JSON text (library-owned until the next call on
+ * this thread), or NULL with a message:
+ * {"revisions":[{"offset":N,"xref":"table"|"stream"|"none","info":{eight fields}|null},..],
+ *  "items":[{"kind":"info"|"xmp"|"piece_info"|"id","object":N,"revision":R,"reachable":B,
+ *            "owner":"trailer"|"catalog"|"page P"|"object N"|"none","offset":N,"values":{..}},..]}
+ * Revisions are the incremental sections oldest first (1 is the original), each with the Info
+ * values its trailer named. An encrypted file gives its revisions and /ID only. */
+VELLIX_API const char *vellix_traces(const char *path);
 
 /* Info of every .pdf file of a directory; on 1 *out_json receives a library-owned text valid until the next vellix_batch_read. */
 VELLIX_API int vellix_batch_read(const char *dir, const char **out_json);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "load/graph.h"
+#include "load/history.h"
 #include "load/load_steps.h"
 #include "syntax/inflate.h"
 
@@ -706,4 +707,148 @@ bool doc_load_sections(const char* path, pdf_doc* doc, bool* whole) {
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+// --- The file's history ------------------------------------------------------
+
+namespace {
+
+// A loader over a loaded document's bytes, for its readers of sections and
+// objects; nothing of the document is changed.
+loader history_loader(const pdf_doc& doc) {
+    loader l;
+    l.doc = nullptr;
+    l.d = doc.data;
+    l.len = doc.len;
+    return l;
+}
+
+void table_entries(const loader& l, const section& s, std::vector<history_entry>* out) {
+    for (const subsection& sub : s.subs) {
+        for (int64_t k = 0; k < sub.count; ++k) {
+            const uint8_t* t = l.d + sub.rows + TABLE_ROW * k;
+            if (!table_row_ok(t)) return;
+            if (t[17] != 'n') continue;
+            uint64_t off = 0;
+            for (int i = 0; i < 10; ++i) off = off * 10 + static_cast<uint64_t>(t[i] - '0');
+            out->push_back({static_cast<int32_t>(sub.first + k), false, off});
+        }
+    }
+}
+
+void stream_entries(const stream_rows& r, std::vector<history_entry>* out) {
+    for (const subsection& sub : r.index) {
+        for (int64_t k = 0; k < sub.count; ++k) {
+            const uint8_t* t = r.data.data() + (static_cast<size_t>(sub.rows) + static_cast<size_t>(k)) * r.row_len;
+            uint64_t type = be_field(t, r.w[0], 1);
+            if (type != 1 && type != 2) continue;
+            out->push_back({static_cast<int32_t>(sub.first + k), type == 2, be_field(t + r.w[0], r.w[1], 0)});
+        }
+    }
+}
+
+// The section at h; false when it does not parse. *prev: its /Prev, or -1.
+bool history_section_at(const loader& l, pos h, history_section* out, pos* prev) {
+    *prev = -1;
+    pos p = ws_skip(l.d, h, l.len);
+    pdf_val dict;
+    if (kw_is(l.d, p, l.len, "xref")) {
+        section s;
+        pos t = -1;
+        if (!l.read_table(p, &s, &t)) return false;
+        dict = l.closed_dict(t + 7);
+        if (!dict) return false;
+        out->kind = section_kind::table;
+        table_entries(l, s, &out->entries);
+        int64_t at = 0;
+        if (val_int(dict_get_raw(dict, "XRefStm"), &at) && at >= 0 && at < l.len) {
+            pos sp = ws_skip(l.d, at, l.len);
+            stream_rows rows;
+            pdf_val sdict;
+            listed self{};
+            if (sp < l.len && is_digit(l.d[sp]) && l.read_stream(sp, &rows, &sdict, &self))
+                stream_entries(rows, &out->entries);
+        }
+    } else if (p < l.len && is_digit(l.d[p])) {
+        stream_rows rows;
+        listed self{};
+        if (!l.read_stream(p, &rows, &dict, &self)) return false;
+        out->kind = section_kind::stream;
+        stream_entries(rows, &out->entries);
+    } else {
+        return false;
+    }
+    out->offset = p;
+    out->trailer_start = dict.start;
+    out->trailer_end = dict.end;
+    int64_t v = 0;
+    if (val_int(dict_get_raw(dict, "Prev"), &v) && v >= 0 && v < l.len) *prev = static_cast<pos>(v);
+    return true;
+}
+
+}  // namespace
+
+std::vector<history_section> doc_history(const pdf_doc& doc) {
+    std::vector<history_section> out;
+    if (!doc.data || doc.len <= 0) return out;
+    const loader l = history_loader(doc);
+    pos sx = -1;
+    for (pos end = l.len - 8; end > 0;) {
+        const void* hit = memrchr(l.d, 's', static_cast<size_t>(end));
+        if (!hit) break;
+        pos p = static_cast<const uint8_t*>(hit) - l.d;
+        if (kw_is(l.d, p, l.len, "startxref")) {
+            sx = p;
+            break;
+        }
+        end = p;
+    }
+    if (sx >= 0) {
+        pos q = sx + 9;
+        pos h = offset_read(l.d, &q, l.len);
+        std::vector<pos> seen;
+        while (h >= 0 && h < l.len && out.size() < MAX_SECTIONS &&
+               std::find(seen.begin(), seen.end(), h) == seen.end()) {
+            seen.push_back(h);
+            history_section s;
+            pos prev = -1;
+            if (!history_section_at(l, h, &s, &prev)) break;
+            out.push_back(std::move(s));
+            h = prev;
+        }
+    }
+    if (!out.empty()) {
+        std::reverse(out.begin(), out.end());
+        return out;
+    }
+    // No usable chain: every trailer keyword followed by a dictionary. Each
+    // try may look a window ahead for the close, so the tries are bounded too.
+    size_t tries = 0;
+    for (pos t = kw_find(l.d, 0, l.len, "trailer"); t >= 0 && tries < 4 * MAX_SECTIONS;
+         t = kw_find(l.d, t + 7, l.len, "trailer")) {
+        ++tries;
+        pdf_val dict = l.closed_dict(t + 7);
+        if (!dict) continue;
+        history_section s;
+        s.offset = t;
+        s.trailer_start = dict.start;
+        s.trailer_end = dict.end;
+        out.push_back(std::move(s));
+        if (out.size() >= MAX_SECTIONS) break;
+    }
+    return out;
+}
+
+bool doc_row_at(const pdf_doc& doc, pos off, int32_t num, obj_entry* row) {
+    if (!doc.data || off <= 0 || off >= doc.len) return false;
+    const loader l = history_loader(doc);
+    pos p = off;
+    int32_t n = int_read(l.d, &p, l.len);
+    if (n != num) return false;
+    p = ws_skip(l.d, p, l.len);
+    int32_t gen = int_read(l.d, &p, l.len);
+    if (gen < 0) return false;
+    pos kw_end = 0;
+    bool deferred = false;
+    return l.row_at(off, num, gen, row, &kw_end, &deferred);
 }

@@ -15,6 +15,8 @@ bool bookmarks_build(const pdf_doc& doc, strbuf& b);
 bool security_build(const pdf_doc& doc, strbuf& b);
 bool analyze_build(const pdf_doc& doc, strbuf& b);
 bool page_labels_build(const pdf_doc& doc, strbuf& b);
+// Every place metadata lives in the file: its revisions and the metadata items.
+bool traces_build(const pdf_doc& doc, strbuf& b);
 
 // {"added":{..},"removed":{..},"changed":{..},"same":[..]} over the Info
 // fields of the rows the two trailers name (info_read_named).

@@ -82,6 +82,16 @@ void xmp_scan_containers(const uint8_t* pkt, int32_t n, propvec* pv, bool full_r
 // Phase 2: elements holding plain text. Run after xmp_scan_containers.
 void xmp_scan_simple(const uint8_t* pkt, int32_t n, propvec* pv, bool full_refs = false);
 
+// The properties of the metadata stream e, read as read_xmp_build reads the
+// document's packet under this thread's options, into *pv; false when the
+// stream cannot be decoded. Throws std::bad_alloc when memory runs out.
+bool xmp_read_stream(const pdf_doc& doc, const obj_entry& e, propvec* pv);
+
+// {"dc:title":...,<the other seven STD properties>,<every other property in
+// list order>}; `unicode`: names and values written whole and as valid UTF-8.
+// Empty (data null) when an append fails.
+strbuf xmp_props_json(const propvec& pv, bool unicode);
+
 // --- Reading with the options (xmp_rdf.cpp) ---------------------------------
 
 // The packet as UTF-8: UTF-16 or UTF-32 (either byte order) when it starts

@@ -13,6 +13,7 @@
 
 #include "flat_json.h"
 #include "pretty.h"
+#include "traces_text.h"
 #include "vellix.h"
 
 namespace {
@@ -57,6 +58,23 @@ int run_bookmarks(const parsed_args& a) { return report_result(vellix_bookmarks(
 int run_security(const parsed_args& a) { return report_result(vellix_security(a.positionals[0].c_str()), a); }
 int run_analyze(const parsed_args& a) { return report_result(vellix_analyze(a.positionals[0].c_str()), a); }
 int run_labels(const parsed_args& a) { return report_result(vellix_page_labels(a.positionals[0].c_str()), a); }
+
+// JSON as the library gives it; --pretty prints the timeline instead.
+int run_traces(const parsed_args& a) {
+    const char* text = vellix_traces(a.positionals[0].c_str());
+    if (!text) return library_failure();
+    if (!a.has("pretty")) return print_text(text, false);
+    std::string out;
+    if (!traces_timeline(text, &out)) {
+        print_error("cannot read the traces report");
+        return EXIT_FAILED;
+    }
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
+        print_error("cannot write to standard output");
+        return EXIT_FAILED;
+    }
+    return EXIT_OK;
+}
 
 int run_compare(const parsed_args& a) {
     return report_result(vellix_compare(a.positionals[0].c_str(), a.positionals[1].c_str()), a);
@@ -215,6 +233,14 @@ std::vector<command> make_commands() {
         {"analyze", "FILE", report_synopsis, "size breakdown by kind of content", "", {PRETTY}, 1,
          run_analyze},
         {"labels", "FILE", report_synopsis, "page-label ranges", "", {PRETTY}, 1, run_labels},
+        {"traces", "FILE", report_synopsis, "every place metadata lives, revision by revision",
+         "Lists the file's incremental revisions, oldest first, with the Info values\n"
+         "each trailer named, then every Info-like dictionary, XMP packet, /PieceInfo\n"
+         "and trailer /ID with the revision that holds it, the object that names it\n"
+         "and whether the document still reaches it. Encrypted files give their\n"
+         "revisions and /ID only. --pretty prints a timeline instead of JSON: what\n"
+         "each revision changed, then one line per item.\n",
+         {{"pretty", 0, nullptr, "a timeline of the revisions and items instead of JSON"}}, 1, run_traces},
         {"set", "FILE", "FILE (-o OUT | --in-place) [FIELD OPTIONS | --json JSON]",
          "set Info fields",
          "Fields not given keep their values. With only --title, --author, --subject\n"
