@@ -131,24 +131,17 @@ bool plan_info_synced(const pdf_doc& doc, const write_request& req, const obj_en
     std::string packet;
     if (!sync_packet_of(doc, *stream, &packet)) return false;
     sync_fields xmp = sync_fields_of_packet(packet);
+    // Fields neither the caller nor the old Info dictionary gives come from
+    // the packet (before Info would get a creation date of now).
     write_request info_req = req;
-    sync_fields fill{};
-    int32_t first_next = *next;
+    sync_fields old_info = sync_fields_of_doc(doc), fill{};
+    for (int i = 0; i < INFO_FIELD_COUNT; ++i) {
+        if (req.values.given[i] || !old_info[i].empty() || xmp[i].empty()) continue;
+        fill[i] = sync_info_value_of_xmp(i, xmp[i]);
+        if (!fill[i].empty()) info_req.values.given[i] = fill[i].c_str();
+    }
     if (!plan_info(doc, info_req, info_row, next, &plan->info)) return false;
     sync_fields info = sync_fields_of_info(plan->info.body);
-    bool refill = false;
-    for (int i = 0; i < INFO_FIELD_COUNT; ++i) {
-        if (!info[i].empty() || xmp[i].empty()) continue;
-        fill[i] = sync_info_value_of_xmp(i, xmp[i]);
-        if (fill[i].empty()) continue;
-        info_req.values.given[i] = fill[i].c_str();
-        refill = true;
-    }
-    if (refill) {
-        *next = first_next;
-        if (!plan_info(doc, info_req, info_row, next, &plan->info)) return false;
-        info = sync_fields_of_info(plan->info.body);
-    }
     std::vector<xmp_change> changes = sync_changes_from_info(info, xmp);
     if (changes.empty()) return true;
     std::string edited, why;

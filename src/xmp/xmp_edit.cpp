@@ -384,21 +384,32 @@ bool xmp_packet_edit(std::string_view packet, const std::vector<xmp_change>& cha
         size_t desc;  // its description
         const attribute* attr;
     };
-    std::unordered_map<std::string, size_t> by_key;  // namespace SEP local -> target
-    for (size_t ti = 0; ti < targets.size(); ++ti) by_key.emplace(targets[ti].uri + SEP + targets[ti].local, ti);
+    // A property matches by namespace, or by its prefix as written (which
+    // is how the flat readers name it, whatever namespace the prefix has).
+    std::unordered_map<std::string, size_t> by_key, by_name;  // namespace SEP local / prefix:local -> target
+    for (size_t ti = 0; ti < targets.size(); ++ti) {
+        by_key.emplace(targets[ti].uri + SEP + targets[ti].local, ti);
+        by_name.emplace(targets[ti].prefix + ":" + targets[ti].local, ti);
+    }
+    auto match = [&](const std::string& uri, const std::string& local, const std::string& qname) {
+        auto t = by_key.find(uri + SEP + local);
+        if (t != by_key.end()) return t->second;
+        auto n = by_name.find(qname);
+        return n != by_name.end() ? n->second : targets.size();
+    };
     std::vector<std::vector<occurrence>> occ(targets.size());
     for (size_t i = 0; i < s.els.size(); ++i) {
         const element& e = s.els[i];
         if (e.parent < 0) continue;
         auto d = desc_of.find(e.parent);
         if (d == desc_of.end()) continue;
-        auto t = by_key.find(e.uri + SEP + e.local);
-        if (t != by_key.end()) occ[t->second].push_back({e.start, static_cast<int>(i), d->second, nullptr});
+        size_t t = match(e.uri, e.local, e.prefix + ":" + e.local);
+        if (t < targets.size()) occ[t].push_back({e.start, static_cast<int>(i), d->second, nullptr});
     }
     for (size_t k = 0; k < s.descriptions.size(); ++k)
         for (const auto& [a, uri] : s.descriptions[k].attrs) {
-            auto t = by_key.find(uri + SEP + a.qname.substr(a.qname.find(':') + 1));
-            if (t != by_key.end()) occ[t->second].push_back({a.lead, -1, k, &a});
+            size_t t = match(uri, a.qname.substr(a.qname.find(':') + 1), a.qname);
+            if (t < targets.size()) occ[t].push_back({a.lead, -1, k, &a});
         }
 
     std::vector<splice> edits;
