@@ -88,7 +88,11 @@ def test_writers(tmp_path, rich):
     vellix.clear(SAMPLE, out)
     assert vellix.read(out)["author"] == ""
     vellix.write_xmp(SAMPLE, out, {"dc:title": "Neu", "dc:subject": "a, b"})
-    assert vellix.read_xmp(out)["dc:title"] == "Neu"
+    xmp, info = vellix.read_xmp(out), vellix.read(out)
+    assert xmp["dc:title"] == "Neu" and info["title"] == "Neu"  # kept in agreement
+    assert xmp["dc:creator"] == vellix.read_xmp(SAMPLE)["dc:creator"]  # the packet is edited, not replaced
+    vellix.write_xmp(SAMPLE, out, {"dc:title": "Neu"}, sync=False)
+    assert vellix.read_xmp(out)["dc:creator"] == "" and vellix.read(out)["title"] != "Neu"
     vellix.clear_xmp(SAMPLE, out)
     assert vellix.read_xmp(out)["dc:creator"] == ""
 

@@ -11,7 +11,9 @@ streams no edit touches are copied as they are, still compressed) and
 ``keep_signatures`` (a full rewrite of a signed document is refused, as it
 would break the signatures) are on unless ``exact=True`` or set to False;
 ``incremental=True`` (write, write_full, write_xmp) appends the change to the
-input's bytes instead of rewriting them, which keeps signatures valid.
+input's bytes instead of rewriting them, which keeps signatures valid;
+``sync`` (write, write_full, write_xmp; on unless ``exact=True``) keeps Info
+and XMP in agreement, editing the document's packet in place.
 
 Reports return dicts and lists; writers return None. A failed call raises
 :class:`Error` with the library's message.
@@ -30,7 +32,7 @@ import threading
 from typing import Any, Callable, Dict, List, Mapping, Optional, Union
 
 __all__ = [
-    "Error", "UNICODE", "RESOLVE", "KEEP_STREAMS", "INCREMENTAL", "KEEP_SIGNATURES", "library_path",
+    "Error", "UNICODE", "RESOLVE", "KEEP_STREAMS", "INCREMENTAL", "SYNC", "KEEP_SIGNATURES", "library_path",
     "read", "read_xmp", "fonts", "images", "bookmarks", "security", "analyze", "page_labels",
     "compare", "batch_read",
     "write", "write_full", "clear", "write_xmp", "clear_xmp", "batch_clear",
@@ -41,6 +43,7 @@ UNICODE = 0x01
 RESOLVE = 0x02
 KEEP_STREAMS = 0x04
 INCREMENTAL = 0x08
+SYNC = 0x10
 KEEP_SIGNATURES = 0x20
 
 Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
@@ -124,10 +127,14 @@ def _options(unicode: bool, resolve: bool, exact: bool) -> int:
 
 
 def _writer_options(unicode: bool, resolve: bool, exact: bool, keep_streams: Optional[bool],
-                    keep_signatures: Optional[bool], incremental: bool = False) -> int:
-    """The reading options, plus the edit options: keep_streams and
-    keep_signatures default to on (as in the tool) unless exact."""
+                    keep_signatures: Optional[bool], incremental: bool = False,
+                    sync: Optional[bool] = False) -> int:
+    """The reading options, plus the edit options: keep_streams,
+    keep_signatures (and sync, for the Info and XMP writers) default to on
+    (as in the tool) unless exact."""
     bits = _options(unicode, resolve, exact)
+    if sync if sync is not None else not exact:
+        bits |= SYNC
     if keep_streams if keep_streams is not None else not exact:
         bits |= KEEP_STREAMS
     if keep_signatures if keep_signatures is not None else not exact:
@@ -268,10 +275,10 @@ def _check(name: str, ok: int) -> None:
 def write(in_path: Path, out_path: Path, *, title: Optional[Text] = None, author: Optional[Text] = None,
           subject: Optional[Text] = None, keywords: Optional[Text] = None, unicode: bool = True,
           resolve: bool = True, exact: bool = False, keep_streams: Optional[bool] = None,
-          keep_signatures: Optional[bool] = None, incremental: bool = False) -> None:
+          keep_signatures: Optional[bool] = None, incremental: bool = False, sync: Optional[bool] = None) -> None:
     """Writes a copy with up to four Info values replaced (None keeps a field)."""
     _check("vellix_write", _call("vellix_write", _writer_options(unicode, resolve, exact, keep_streams,
-                                                                   keep_signatures, incremental), _path(in_path), _path(out_path),
+                                                                   keep_signatures, incremental, sync), _path(in_path), _path(out_path),
                                  _text(title), _text(author), _text(subject), _text(keywords)))
 
 
@@ -290,11 +297,12 @@ def _flat_json(pairs: Mapping[Text, Text]) -> bytes:
 
 def write_full(in_path: Path, out_path: Path, fields: Mapping[Text, Text], *, unicode: bool = True,
                resolve: bool = True, exact: bool = False, keep_streams: Optional[bool] = None,
-               keep_signatures: Optional[bool] = None, incremental: bool = False) -> None:
+               keep_signatures: Optional[bool] = None, incremental: bool = False,
+               sync: Optional[bool] = None) -> None:
     """Writes a copy with any of the eight Info values (keys title, author,
     subject, keywords, creator, producer, creation_date, mod_date)."""
     _check("vellix_write_full", _call("vellix_write_full", _writer_options(unicode, resolve, exact, keep_streams,
-                                                                             keep_signatures, incremental), _path(in_path),
+                                                                             keep_signatures, incremental, sync), _path(in_path),
                                       _path(out_path), _flat_json(fields)))
 
 
@@ -306,10 +314,14 @@ def clear(in_path: Path, out_path: Path, *, unicode: bool = True, resolve: bool 
 
 def write_xmp(in_path: Path, out_path: Path, properties: Mapping[Text, Text], *, unicode: bool = True,
               resolve: bool = True, exact: bool = False, keep_streams: Optional[bool] = None,
-              keep_signatures: Optional[bool] = None, incremental: bool = False) -> None:
-    """Writes a copy with a new XMP packet of these properties (keys like "dc:title")."""
+              keep_signatures: Optional[bool] = None, incremental: bool = False,
+              sync: Optional[bool] = None) -> None:
+    """Sets these XMP properties (keys like "dc:title"; an empty value removes
+    one). With sync (the default) the document's packet is edited in place and
+    the matching Info fields are set; otherwise a new packet holds exactly
+    these properties."""
     _check("vellix_write_xmp", _call("vellix_write_xmp", _writer_options(unicode, resolve, exact, keep_streams,
-                                                                           keep_signatures, incremental), _path(in_path),
+                                                                           keep_signatures, incremental, sync), _path(in_path),
                                      _path(out_path), _flat_json(properties)))
 
 
