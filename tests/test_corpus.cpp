@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <string>
@@ -205,6 +206,37 @@ void parallel_for(size_t n, const std::function<void(size_t)>& fn) {
     for (auto& t : ts) t.join();
 }
 
+// The checks of every written copy dir/<name>.pdf that exists: qpdf --check
+// passes, the page count is the input's, it renders like the input (when the
+// input renders), and for `titled` pdfinfo reads the new title. The faults,
+// each after its copy's name.
+std::string check_copies(const std::string& dir, std::initializer_list<const char*> names, const std::string& titled,
+                         const std::string& npages_in, const std::string& render_in) {
+    std::string all;
+    for (const char* w : names) {
+        std::string copy = dir + "/" + w + ".pdf";
+        if (!fs::exists(copy)) continue;
+        std::string text;
+        int rc = run_command("qpdf --check '" + copy + "'", &text);
+        if (rc != 0) {
+            all += std::string(w) + ": qpdf --check exit " + std::to_string(rc) + "; ";
+            continue;
+        }
+        // pdfinfo, bounded in time: it does not finish on some inputs
+        // either (shared-unnamed-field.pdf, whose field tree doubles at
+        // every level).
+        if (w == titled && run_command("timeout 20 pdfinfo '" + copy + "'", &text) == 0 &&
+            text.find("Title:           New title\n") == std::string::npos)
+            all += std::string(w) + ": pdfinfo reads another title; ";
+        std::string npages;
+        run_command("qpdf --show-npages '" + copy + "'", &npages);
+        if (npages != npages_in) all += std::string(w) + ": page count differs; ";
+        if (!render_in.empty() && render(copy, dir + "/render-" + w) != render_in) all += std::string(w) + ": renders differently; ";
+    }
+    return all;
+}
+
+
 }  // namespace
 
 TEST(Corpus, EveryExportOnEveryFileGivesJsonOrAMessage) {
@@ -281,29 +313,10 @@ TEST(Corpus, WrittenCopiesOfCleanFilesStayValidAndRenderTheSame) {
                 return f;
             },
             60);
-        std::string all = fault;
-        for (const char* w :
-             {"write", "clear", "write_full", "write_xmp", "clear_xmp", "inc_write", "inc_write_full", "inc_write_xmp"}) {
-            std::string copy = dir + "/" + w + ".pdf";
-            if (!fs::exists(copy)) continue;
-            std::string text;
-            int rc = run_command("qpdf --check '" + copy + "'", &text);
-            if (rc != 0) {
-                all += std::string(w) + ": qpdf --check exit " + std::to_string(rc) + "; ";
-                continue;
-            }
-            // pdfinfo, bounded in time: it does not finish on some inputs
-            // either (shared-unnamed-field.pdf, whose field tree doubles at
-            // every level).
-            if (w == std::string("inc_write") &&
-                run_command("timeout 20 pdfinfo '" + copy + "'", &text) == 0 &&
-                text.find("Title:           New title\n") == std::string::npos)
-                all += std::string(w) + ": pdfinfo reads another title; ";
-            std::string npages;
-            run_command("qpdf --show-npages '" + copy + "'", &npages);
-            if (npages != npages_in) all += std::string(w) + ": page count differs; ";
-            if (!render_in.empty() && render(copy, dir + "/render-" + w) != render_in) all += std::string(w) + ": renders differently; ";
-        }
+        std::string all = fault + check_copies(dir,
+                                               {"write", "clear", "write_full", "write_xmp", "clear_xmp", "inc_write",
+                                                "inc_write_full", "inc_write_xmp"},
+                                               "inc_write", npages_in, render_in);
         fs::remove_all(dir);
         if (!all.empty()) {
             std::lock_guard<std::mutex> lock(mu);
@@ -379,29 +392,10 @@ TEST(Corpus, CopiesKeepingObjectStreamsStayValidAndRenderTheSame) {
                 return f;
             },
             60);
-        std::string all = fault;
-        for (const char* w : {"keep_write", "keep_clear", "keep_write_full", "keep_write_xmp", "keep_clear_xmp",
-                              "keep_batch_clear"}) {
-            std::string copy = dir + "/" + w + ".pdf";
-            if (!fs::exists(copy)) continue;
-            std::string text;
-            int rc = run_command("qpdf --check '" + copy + "'", &text);
-            if (rc != 0) {
-                all += std::string(w) + ": qpdf --check exit " + std::to_string(rc) + "; ";
-                continue;
-            }
-            // pdfinfo, bounded in time: it does not finish on some inputs
-            // either (shared-unnamed-field.pdf, whose field tree doubles at
-            // every level).
-            if (w == std::string("keep_write") &&
-                run_command("timeout 20 pdfinfo '" + copy + "'", &text) == 0 &&
-                text.find("Title:           New title\n") == std::string::npos)
-                all += std::string(w) + ": pdfinfo reads another title; ";
-            std::string npages;
-            run_command("qpdf --show-npages '" + copy + "'", &npages);
-            if (npages != npages_in) all += std::string(w) + ": page count differs; ";
-            if (!render_in.empty() && render(copy, dir + "/render-" + w) != render_in) all += std::string(w) + ": renders differently; ";
-        }
+        std::string all = fault + check_copies(dir,
+                                               {"keep_write", "keep_clear", "keep_write_full", "keep_write_xmp",
+                                                "keep_clear_xmp", "keep_batch_clear"},
+                                               "keep_write", npages_in, render_in);
         fs::remove_all(dir);
         if (!all.empty()) {
             std::lock_guard<std::mutex> lock(mu);
