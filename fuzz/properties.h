@@ -309,13 +309,33 @@ inline std::string copy_difference_reason(const std::string& path) {
     return reason;
 }
 
+// "" when vellix_traces lists nothing in path but one revision whose
+// trailer names no Info and one /ID. (Kinds and keys are matched with their
+// quotes: inside a value a quote is escaped.)
+inline std::string scrub_trace_fault(const std::string& path) {
+    const char* t = vellix_traces(path.c_str());
+    if (!t) return std::string("vellix_traces of a scrubbed copy failed: ") + vellix_last_error();
+    const std::string text = t;
+    for (const char* kind : {"\"kind\":\"info\"", "\"kind\":\"xmp\"", "\"kind\":\"piece_info\""})
+        if (text.find(kind) != std::string::npos) return std::string("vellix_scrub: the copy holds ") + kind;
+    const size_t first = text.find("\"xref\":");
+    if (first == std::string::npos || text.find("\"xref\":", first + 1) != std::string::npos)
+        return "vellix_scrub: the copy has not exactly one revision";
+    if (text.find("\"info\":null}]") == std::string::npos) return "vellix_scrub: the copy's trailer names an Info dictionary";
+    const size_t id = text.find("\"kind\":\"id\"");
+    if (id != std::string::npos && text.find("\"kind\":\"id\"", id + 1) != std::string::npos)
+        return "vellix_scrub: the copy lists two identifiers";
+    return "";
+}
+
 // Values the writers get under VELLIX_UNICODE: UTF-16 is written for them.
 inline const std::string& unicode_title() {
     static const std::string t = "\xC3\x9C" "ber (Stra\xC3\x9F" "e) \xE6\x97\xA5 \xF0\x9F\x98\x80";  // Über (Straße) 日 😀
     return t;
 }
 
-// (2) The bytes as a file through each writer (the five with options 0, and
+// (2) The bytes as a file through each writer (the five with options 0 and
+// the scrub, whose copy must also hold no trace of metadata, and
 // vellix_write and vellix_write_full with VELLIX_UNICODE and non-ASCII
 // values): whenever vellix_read accepts the input, it accepts every written
 // copy with each of OPTION_SETS, with the same page count, and a title
@@ -356,6 +376,7 @@ inline std::string check_writers(const std::string& dir, const uint8_t* data, si
          [](const char* i, const char* o) { return vellix_write_xmp(i, o, "{\"dc:title\":\"<x&y>\",\"pdf:Producer\":\"P\"}"); },
          nullptr},
         {"vellix_clear_xmp", 0, [](const char* i, const char* o) { return vellix_clear_xmp(i, o); }, nullptr},
+        {"vellix_scrub", 0, [](const char* i, const char* o) { return vellix_scrub(i, o); }, nullptr},
         {"vellix_write (VELLIX_UNICODE)", VELLIX_UNICODE,
          [](const char* i, const char* o) { return vellix_write(i, o, unicode_title().c_str(), "A", nullptr, "k,\xC3\xA9"); },
          unicode_title().c_str()},
@@ -392,6 +413,8 @@ inline std::string check_writers(const std::string& dir, const uint8_t* data, si
                 fault = std::string(w.name) + ": the title reads back as \"" + json_string_member(r2, "title") + "\"";
             if (!fault.empty()) fault += options_note(o);
         }
+        // A scrubbed copy holds no trace of metadata but its new /ID.
+        if (fault.empty() && std::strcmp(w.name, "vellix_scrub") == 0) fault = scrub_trace_fault(out);
         // Under VELLIX_SYNC a copy's packet holds the title Info holds.
         if (fault.empty() && (w.options & VELLIX_SYNC)) {
             options_scope scope(VELLIX_UNICODE | VELLIX_RESOLVE);

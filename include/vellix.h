@@ -123,6 +123,14 @@ VELLIX_API const char *vellix_read_xmp(const char *path);
 VELLIX_API int vellix_write_xmp(const char *in_path, const char *out_path, const char *xmp_json);
 /* Writes a copy without the XMP metadata stream; 1 or 0. */
 VELLIX_API int vellix_clear_xmp(const char *in_path, const char *out_path);
+/* Writes a copy that keeps no metadata; 1 or 0. A full rewrite of the objects reached from the
+ * catalog: no Info dictionary, no XMP stream anywhere, no /Metadata or /PieceInfo entries, no
+ * earlier revision, a new random /ID; page content, annotations, forms and attachments kept. Object
+ * streams none of whose members change are kept under VELLIX_KEEP_STREAMS; a signed document is
+ * refused under VELLIX_KEEP_SIGNATURES; VELLIX_INCREMENTAL is ignored (an update cannot remove old
+ * values). The copy is read back before it replaces out_path: if any trace of metadata remains
+ * (as vellix_traces lists them), nothing is written and the call fails. in_path may equal out_path. */
+VELLIX_API int vellix_scrub(const char *in_path, const char *out_path);
 
 /* Font list as JSON; library-owned until the next vellix_fonts. */
 VELLIX_API const char *vellix_fonts(const char *path);

@@ -112,6 +112,7 @@ std::string sweep_file(const std::string& in, const std::string& dir) {
          }},
         {"write_xmp", [](const char* i, const char* o) { return vellix_write_xmp(i, o, "{\"dc:title\":\"<x&y>\"}"); }},
         {"clear_xmp", [](const char* i, const char* o) { return vellix_clear_xmp(i, o); }},
+        {"scrub", [](const char* i, const char* o) { return vellix_scrub(i, o); }},
     };
     // Each writer with options 0, then copying object streams (KEEP_STREAMS).
     for (unsigned bits : {0u, VELLIX_KEEP_STREAMS}) {
@@ -292,6 +293,10 @@ TEST(Corpus, WrittenCopiesOfCleanFilesStayValidAndRenderTheSame) {
                     f += std::string("write_xmp: ") + vellix_last_error() + "; ";
                 if (!vellix_clear_xmp(in.c_str(), (dir + "/clear_xmp.pdf").c_str()))
                     f += std::string("clear_xmp: ") + vellix_last_error() + "; ";
+                if (!vellix_scrub(in.c_str(), (dir + "/scrub.pdf").c_str()))
+                    f += std::string("scrub: ") + vellix_last_error() + "; ";
+                else if (read_file(dir + "/scrub.pdf").find("/Metadata") != std::string::npos)
+                    f += "scrub: the copy names /Metadata; ";
                 // The additive writers again, appending an update; each copy
                 // reads back with its new value.
                 vellix_set_options(VELLIX_INCREMENTAL);
@@ -314,7 +319,7 @@ TEST(Corpus, WrittenCopiesOfCleanFilesStayValidAndRenderTheSame) {
             },
             60);
         std::string all = fault + check_copies(dir,
-                                               {"write", "clear", "write_full", "write_xmp", "clear_xmp", "inc_write",
+                                               {"write", "clear", "write_full", "write_xmp", "clear_xmp", "scrub", "inc_write",
                                                 "inc_write_full", "inc_write_xmp"},
                                                "inc_write", npages_in, render_in);
         fs::remove_all(dir);
@@ -382,6 +387,8 @@ TEST(Corpus, CopiesKeepingObjectStreamsStayValidAndRenderTheSame) {
                     f += "keep_write_xmp: the new XMP title does not read back; ";
                 if (!vellix_clear_xmp(in.c_str(), (k + "clear_xmp.pdf").c_str()))
                     f += std::string("keep_clear_xmp: ") + vellix_last_error() + "; ";
+                if (!vellix_scrub(in.c_str(), (k + "scrub.pdf").c_str()))
+                    f += std::string("keep_scrub: ") + vellix_last_error() + "; ";
                 fs::create_directory(dir + "/batch_in");
                 fs::copy_file(in, dir + "/batch_in/x.pdf");
                 if (vellix_batch_clear((dir + "/batch_in").c_str(), (dir + "/batch_out").c_str()) != 1)
@@ -394,7 +401,7 @@ TEST(Corpus, CopiesKeepingObjectStreamsStayValidAndRenderTheSame) {
             60);
         std::string all = fault + check_copies(dir,
                                                {"keep_write", "keep_clear", "keep_write_full", "keep_write_xmp",
-                                                "keep_clear_xmp", "keep_batch_clear"},
+                                                "keep_clear_xmp", "keep_scrub", "keep_batch_clear"},
                                                "keep_write", npages_in, render_in);
         fs::remove_all(dir);
         if (!all.empty()) {

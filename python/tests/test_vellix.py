@@ -16,7 +16,7 @@ from pdfgen import minimal_pdf
 # Package function, tool command.
 REPORTS = [(vellix.read, "info"), (vellix.read_xmp, "xmp"), (vellix.fonts, "fonts"), (vellix.images, "images"),
            (vellix.bookmarks, "bookmarks"), (vellix.security, "security"), (vellix.analyze, "analyze"),
-           (vellix.page_labels, "labels")]
+           (vellix.page_labels, "labels"), (vellix.traces, "traces")]
 
 
 @pytest.fixture
@@ -130,6 +130,23 @@ def test_writers_keep_signatures_and_object_streams_as_the_tool_does(tmp_path):
     assert b"/ObjStm" not in open(out, "rb").read()
     vellix.write(packed, out, title="T", exact=True)  # options 0: every object written plainly
     assert b"/ObjStm" not in open(out, "rb").read()
+
+
+def test_scrub_leaves_only_a_new_identifier(tmp_path):
+    out = str(tmp_path / "s.pdf")
+    before = vellix.traces(SAMPLE)
+    assert {i["kind"] for i in before["items"]} >= {"xmp"} and before["revisions"][0]["info"]
+    vellix.scrub(SAMPLE, out)
+    after = vellix.traces(out)
+    assert [i["kind"] for i in after["items"]] == ["id"]
+    assert [r["info"] for r in after["revisions"]] == [None]
+    assert vellix.read(out)["pages"] == vellix.read(SAMPLE)["pages"]
+    assert not any(vellix.read_xmp(out).values())
+    with pytest.raises(vellix.Error) as e:
+        vellix.scrub(SIGNED, out)
+    assert str(e.value).startswith("the document is signed")
+    vellix.scrub(SIGNED, out, keep_signatures=False)
+    assert [i["kind"] for i in vellix.traces(out)["items"]] == ["id"]
 
 
 def test_compare_and_the_directory_exports(tmp_path):

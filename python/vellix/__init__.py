@@ -35,7 +35,7 @@ __all__ = [
     "Error", "UNICODE", "RESOLVE", "KEEP_STREAMS", "INCREMENTAL", "SYNC", "KEEP_SIGNATURES", "library_path",
     "read", "read_xmp", "fonts", "images", "bookmarks", "security", "analyze", "page_labels",
     "compare", "batch_read",
-    "write", "write_full", "clear", "write_xmp", "clear_xmp", "batch_clear",
+    "traces", "write", "write_full", "clear", "write_xmp", "clear_xmp", "scrub", "batch_clear",
 ]
 __version__ = "0.1.0"
 
@@ -79,7 +79,7 @@ def _candidates() -> List[str]:
 
 
 _REPORTS = ["vellix_read", "vellix_read_xmp", "vellix_fonts", "vellix_images", "vellix_bookmarks",
-            "vellix_security", "vellix_analyze", "vellix_page_labels"]
+            "vellix_security", "vellix_analyze", "vellix_page_labels", "vellix_traces"]
 
 
 def _load() -> ctypes.CDLL:
@@ -104,7 +104,7 @@ def _load() -> ctypes.CDLL:
         lib.vellix_batch_read.argtypes = [s, ctypes.POINTER(s)]
         lib.vellix_batch_read.restype = i
         lib.vellix_write.argtypes, lib.vellix_write.restype = [s, s, s, s, s, s], i
-        for name in ("vellix_clear", "vellix_clear_xmp", "vellix_batch_clear"):
+        for name in ("vellix_clear", "vellix_clear_xmp", "vellix_scrub", "vellix_batch_clear"):
             getattr(lib, name).argtypes, getattr(lib, name).restype = [s, s], i
         for name in ("vellix_write_full", "vellix_write_xmp"):
             getattr(lib, name).argtypes, getattr(lib, name).restype = [s, s, s], i
@@ -204,6 +204,7 @@ _bookmarks = _report("vellix_bookmarks")
 _security = _report("vellix_security")
 _analyze = _report("vellix_analyze")
 _page_labels = _report("vellix_page_labels")
+_traces = _report("vellix_traces")
 
 
 def read(path: Path, *, unicode: bool = True, resolve: bool = True, exact: bool = False) -> Dict[str, Any]:
@@ -244,6 +245,14 @@ def analyze(path: Path, *, unicode: bool = True, resolve: bool = True, exact: bo
 def page_labels(path: Path, *, unicode: bool = True, resolve: bool = True, exact: bool = False) -> List[Dict[str, Any]]:
     """The page-label ranges: start, style, prefix, first number."""
     return _page_labels(path, unicode=unicode, resolve=resolve, exact=exact)
+
+
+def traces(path: Path, *, unicode: bool = True, resolve: bool = True, exact: bool = False) -> Dict[str, Any]:
+    """Every place metadata lives in the file: "revisions" (the incremental
+    sections oldest first, each with the Info values its trailer named) and
+    "items" (every Info-like dictionary, XMP packet, /PieceInfo and /ID, with
+    its object, revision, owner, offset, reachability and values)."""
+    return _traces(path, unicode=unicode, resolve=resolve, exact=exact)
 
 
 def compare(path_a: Path, path_b: Path, *, unicode: bool = True, resolve: bool = True,
@@ -331,6 +340,16 @@ def clear_xmp(in_path: Path, out_path: Path, *, unicode: bool = True, resolve: b
     """Writes a copy without the XMP metadata stream."""
     _check("vellix_clear_xmp", _call("vellix_clear_xmp", _writer_options(unicode, resolve, exact, keep_streams, keep_signatures), _path(in_path),
                                      _path(out_path)))
+
+
+def scrub(in_path: Path, out_path: Path, *, keep_streams: Optional[bool] = None,
+          keep_signatures: Optional[bool] = None, exact: bool = False) -> None:
+    """Writes a copy that keeps no metadata: no Info, no XMP anywhere, no
+    /PieceInfo, no earlier revision, no unused object, a new random /ID. The
+    copy is read back first; if any trace remains nothing is written and
+    Error is raised. A signed document is refused unless keep_signatures=False."""
+    _check("vellix_scrub", _call("vellix_scrub", _writer_options(True, True, exact, keep_streams, keep_signatures),
+                                 _path(in_path), _path(out_path)))
 
 
 def batch_clear(in_dir: Path, out_dir: Path, *, unicode: bool = True, resolve: bool = True,

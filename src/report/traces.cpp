@@ -109,56 +109,6 @@ void fields_json(strbuf& b, const info_fields& f) {
 
 // --- Reachability -------------------------------------------------------------
 
-// Calls f(num) for every reference "N G R" in t[start, end), strings,
-// comments and names skipped.
-template <class F>
-void refs_in(const uint8_t* t, pos start, pos end, F&& f) {
-    int64_t a = -1, b = -1;  // the last two integers, in order
-    pos p = start;
-    while (p < end) {
-        uint8_t c = t[p];
-        if (is_pdf_ws(c)) {
-            ++p;
-        } else if (c == '%') {
-            while (p < end && t[p] != '\r' && t[p] != '\n') ++p;
-        } else if (c == '(') {
-            p = literal_end(t, p, end);
-            if (p < 0) return;
-            a = b = -1;
-        } else if (c == '<' && p + 1 < end && t[p + 1] == '<') {
-            p += 2;  // a dictionary opens; its second '<' starts no string
-            a = b = -1;
-        } else if (c == '<') {
-            p = hex_end(t, p, end);
-            if (p < 0) return;
-            a = b = -1;
-        } else if (is_digit(c)) {
-            int64_t v = 0;
-            while (p < end && is_digit(t[p])) {
-                if (v < (1 << 30)) v = v * 10 + (t[p] - '0');
-                ++p;
-            }
-            if (p < end && t[p] == '.') {
-                a = b = -1;
-            } else {
-                a = b;
-                b = v;
-            }
-        } else if (c == 'R' && (p + 1 >= end || !is_name_cont(t[p + 1]))) {
-            if (a > 0 && b >= 0 && a <= INT32_MAX) f(static_cast<int32_t>(a));
-            a = b = -1;
-            ++p;
-        } else if (is_name_cont(c) || c == '/' || c == '#') {
-            ++p;
-            while (p < end && (is_name_cont(t[p]) || t[p] == '#' || t[p] == '.')) ++p;
-            a = b = -1;
-        } else {
-            ++p;
-            a = b = -1;
-        }
-    }
-}
-
 // Object numbers reached from the last trailer's /Root and /Info, each
 // object's text (a stream's dictionary only) read once.
 std::vector<bool> reached_set(const pdf_doc& doc) {
@@ -178,13 +128,13 @@ std::vector<bool> reached_set(const pdf_doc& doc) {
         if (!e) continue;
         if (e->in_objstm) {
             const uint8_t* t = doc_row_text(doc, *e);
-            if (t) refs_in(t, 0, e->objstm_len, push);
+            if (t) refs_each(t, 0, e->objstm_len, push);
         } else if (e->has_stream) {
             dict_view r = doc_dict_span(doc, *e);
-            if (r.text) refs_in(r.text, r.start, r.end, push);
+            if (r.text) refs_each(r.text, r.start, r.end, push);
         } else {
             obj_body body = doc_obj_body(doc, *e);
-            refs_in(doc.data, body.start, body.end, push);
+            refs_each(doc.data, body.start, body.end, push);
         }
     }
     return seen;
@@ -194,8 +144,6 @@ std::vector<bool> reached_set(const pdf_doc& doc) {
 
 // The top-level entries of a dictionary that decide what it is.
 struct dict_facts {
-    bool type = false, subtype = false, title = false, parent = false;
-    int info_keys = 0;  // Info keys other than /Title
     pdf_val piece_info;
     std::string type_name, subtype_name;
 };
@@ -204,20 +152,11 @@ dict_facts facts_of(pdf_val d) {
     dict_facts f;
     dict_each(d, [&](std::string_view k, pdf_val v) {
         if (k == "Type") {
-            f.type = true;
             f.type_name = val_name(v);
         } else if (k == "Subtype") {
-            f.subtype = true;
             f.subtype_name = val_name(v);
-        } else if (k == "Title") {
-            f.title = true;
-        } else if (k == "Parent") {
-            f.parent = true;
         } else if (k == "PieceInfo") {
             f.piece_info = v;
-        } else {
-            for (int i = 0; i < INFO_FIELD_COUNT; ++i)
-                if (i != FIELD_TITLE && k == INFO_KEYS[i]) ++f.info_keys;
         }
         return true;
     });
@@ -357,7 +296,7 @@ struct traces {
             done(it);
         } else if (!e.has_stream) {
             bool named = trailer_infos.count(e.num) > 0;
-            bool looks = !f.type && !f.subtype && (f.info_keys > 0 || (f.title && !f.parent));
+            bool looks = dict_info_like(d);
             if (named || looks) {
                 item& it = add(0, e, current, named ? "trailer" : "none");
                 fields_json(values, info_read_region(r, &doc));
@@ -489,4 +428,24 @@ bool traces_build(const pdf_doc& doc, strbuf& b) {
     }
     buf_str(&b, "]}");
     return true;
+}
+
+std::string traces_first_left(const pdf_doc& doc) {
+    const std::vector<history_section> hist = doc_history(doc);
+    if (hist.size() > 1) return "an earlier revision";
+    if (doc.trailer_info > 0) return "the trailer's Info dictionary";
+    const listing_map lists(hist);
+    traces t(doc, hist, lists);
+    t.collect();
+    if (!t.values.data || t.values.failed) throw std::bad_alloc();
+    static const char* const WHAT[] = {"an Info dictionary", "an XMP packet", "a /PieceInfo"};
+    size_t ids = 0;
+    for (const item& it : t.items) {
+        if (it.kind == 3) {
+            if (++ids > 1) return "an earlier /ID";
+            continue;
+        }
+        return std::string(WHAT[it.kind]) + " in object " + std::to_string(it.object);
+    }
+    return std::string();
 }

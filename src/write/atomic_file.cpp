@@ -156,8 +156,9 @@ int write_file_atomic(const char* path, const char* data, uint64_t len) {
     return write_atomic_with(path, [&](int fd) { return write_all(fd, data, len); });
 }
 
-int write_file_atomic_v(const char* path, const iovec* pieces, size_t count) {
-    return write_atomic_with(path, [&](int fd) { return write_all_v(fd, pieces, count); });
+int write_file_atomic_v(const char* path, const iovec* pieces, size_t count,
+                        bool (*check)(const char* temp_path, void* ctx), void* ctx) {
+    return write_atomic_with(path, [&](int fd) { return write_all_v(fd, pieces, count); }, check, ctx);
 }
 
 int write_file_atomic_fd(const char* path, bool (*fill)(int fd, void* ctx), void* ctx,

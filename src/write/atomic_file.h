@@ -13,8 +13,10 @@
 int write_file_atomic(const char* path, const char* data, uint64_t len);
 
 struct iovec;
-// The same for a file made of `count` pieces, written in order.
-int write_file_atomic_v(const char* path, const struct iovec* pieces, size_t count);
+// The same for a file made of `count` pieces, written in order; check as
+// write_file_atomic_fd has it.
+int write_file_atomic_v(const char* path, const struct iovec* pieces, size_t count,
+                        bool (*check)(const char* temp_path, void* ctx) = nullptr, void* ctx = nullptr);
 
 // The same for a file whose bytes fill(fd) writes into the open temporary
 // file (true when it wrote them all; false gives "short write to %s").

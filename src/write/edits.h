@@ -11,6 +11,11 @@
 // requests that drop the Info dictionary or the XMP stream never are.
 bool request_is_additive(const write_request& req);
 
+// Whether doc may be rewritten in full: not when it is signed and
+// OPT_KEEP_SIGNATURES is on ("the document is signed; rewriting it would
+// invalidate its signatures: %s", in_path).
+bool full_rewrite_allowed(const pdf_doc& doc, const char* in_path);
+
 // Writes doc (loaded from in_path) to out_path as req asks under this
 // thread's options: with OPT_INCREMENTAL and an additive request, an update
 // appended to the input's bytes (doc_write_incremental); otherwise a full

@@ -152,10 +152,14 @@ void emit_plain(emitter& out, const pdf_doc& doc, const obj_entry& e) {
     out.bytes("endobj\n", 7);
 }
 
+}  // namespace
+
 bool stream_bounds_ok(const pdf_doc& doc, const obj_entry& e) {
     return e.dict_pos >= 0 && e.stream_kw >= e.dict_pos && e.stream_kw <= doc.len && e.data_start >= 0 &&
            e.data_end >= e.data_start && e.data_end <= doc.len;
 }
+
+namespace {
 
 void emit_stream(emitter& out, const pdf_doc& doc, const obj_entry& e) {
     out.borrow(doc.data + e.dict_pos, static_cast<uint64_t>(e.stream_kw - e.dict_pos));
@@ -187,9 +191,22 @@ void emit_header_line(emitter& out, long long num, long long gen) {
     out.bytes(" obj\n", 5);
 }
 
+// An object with a new text: a stream's dictionary before its data as it
+// is, or the whole value.
+void emit_new_text(emitter& out, const pdf_doc& doc, const obj_entry& e, const std::string& text) {
+    if (e.in_objstm) return emit_loose_text(out, reinterpret_cast<const uint8_t*>(text.data()), static_cast<pos>(text.size()));
+    out.bytes(text.data(), text.size());
+    if (!e.has_stream || !stream_bounds_ok(doc, e)) return out.bytes("\nendobj\n", 8);
+    out.bytes("\nstream\n", 8);
+    out.borrow(doc.data + e.data_start, static_cast<uint64_t>(e.data_end - e.data_start));
+    out.bytes("\nendstream\nendobj\n", 18);
+}
+
 // Body of one table object, by the first rule that applies.
 void emit_body(emitter& out, const pdf_doc& doc, const obj_entry& e, const write_plan& plan) {
-    if (edits(plan.info, obj_edit::replace, e.num) && !e.has_stream) {
+    if (auto t = plan.texts.find(e.num); t != plan.texts.end()) {
+        emit_new_text(out, doc, e, t->second);
+    } else if (edits(plan.info, obj_edit::replace, e.num) && !e.has_stream) {
         emit_info_dict(out, plan.info.body);
     } else if (edits(plan.xmp, obj_edit::replace, e.num)) {
         emit_packet_stream(out, plan.xmp.body);
@@ -284,7 +301,7 @@ int32_t added_num(const planned_obj& p) { return p.edit == obj_edit::add ? p.num
 bool plan_touches(const write_plan& plan, int32_t num) {
     for (const planned_obj* p : {&plan.info, &plan.xmp, &plan.catalog})
         if (p->edit != obj_edit::keep && p->num == num) return true;
-    return false;
+    return plan.leaves_out(num) || plan.texts.count(num) > 0;
 }
 
 // The table row of num without decoding its text, or null.
@@ -455,7 +472,7 @@ int emit_keeping(const pdf_doc& doc, const write_plan& plan, const std::vector<c
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(),
                      [&](int32_t a, int32_t b) { return doc.objs[a].num < doc.objs[b].num; });
-    const std::string id = trailer_id_text(doc);
+    const std::string id = plan.id.empty() ? trailer_id_text(doc) : plan.id;
     emitter out{&result->text, &result->pieces};
     out.reserve(size_estimate(doc, plan, rows.size()));
     const std::string header = keep_header(doc);
@@ -465,6 +482,7 @@ int emit_keeping(const pdf_doc& doc, const write_plan& plan, const std::vector<c
         const obj_entry& e = doc.objs[idx];
         if (e.num < 0 || e.num > top) continue;
         if (edits(plan.info, obj_edit::drop, e.num) || edits(plan.xmp, obj_edit::drop, e.num)) continue;
+        if (plan.leaves_out(e.num)) continue;
         if (is_old_xref_stream(doc, e) && !plan_touches(plan, e.num) && e.num != doc.root) continue;
         if (e.in_objstm && e.objstm_container >= 0 && copy[static_cast<size_t>(e.objstm_container)]) {
             const auto& c = doc.containers[static_cast<size_t>(e.objstm_container)];
@@ -542,6 +560,7 @@ int doc_emit_pieces(const pdf_doc& doc, const write_plan& plan, out_pieces* resu
         const obj_entry& e = doc.objs[idx];
         if (e.num < 0 || e.num > top) continue;
         if (edits(plan.info, obj_edit::drop, e.num) || edits(plan.xmp, obj_edit::drop, e.num)) continue;
+        if (plan.leaves_out(e.num)) continue;
         offs[e.num] = static_cast<long long>(out.pos());
         gens[e.num] = e.gen;
         emit_header_line(out, e.num, e.gen);
@@ -586,6 +605,10 @@ int doc_emit_pieces(const pdf_doc& doc, const write_plan& plan, out_pieces* resu
         out.num(plan.info.edit == obj_edit::add ? 0 : gen_of(doc, plan.info.num));
         out.str(" R");
     }
+    if (!plan.id.empty()) {
+        out.str("/ID ");
+        out.bytes(plan.id.data(), plan.id.size());
+    }
     out.str(">>\nstartxref ");
     out.num(xref_at);
     out.str("\n%%EOF\n");
@@ -593,7 +616,8 @@ int doc_emit_pieces(const pdf_doc& doc, const write_plan& plan, out_pieces* resu
     return 1;
 }
 
-int write_output_pieces(const char* out_path, const out_pieces& out) {
+int write_output_pieces(const char* out_path, const out_pieces& out, bool (*check)(const char*, void*),
+                        void* ctx) {
     std::vector<iovec> iov;
     uint64_t total = 0;
     try {
@@ -611,5 +635,5 @@ int write_output_pieces(const char* out_path, const out_pieces& out) {
         set_error("failed to build output");
         return 0;
     }
-    return write_file_atomic_v(out_path, iov.data(), iov.size());
+    return write_file_atomic_v(out_path, iov.data(), iov.size(), check, ctx);
 }

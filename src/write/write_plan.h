@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "info/info_build.h"
@@ -70,6 +71,18 @@ struct write_plan {
     // are, with a cross-reference stream; added objects are then numbered
     // above the object streams too.
     bool keep_streams = false;
+    // Edits of any object (a scrub): rows left out (by number, 1: not
+    // written), and new texts of objects (the value; for a stream its
+    // dictionary, the data copied as it is).
+    std::vector<uint8_t> left_out;
+    std::unordered_map<int32_t, std::string> texts;
+    // The trailer's /ID as written ("[<..><..>]"); empty: the table trailer
+    // has none and a cross-reference stream keeps the input's.
+    std::string id;
+
+    bool leaves_out(int32_t num) const {
+        return num >= 0 && static_cast<size_t>(num) < left_out.size() && left_out[static_cast<size_t>(num)];
+    }
 };
 
 // Fixes the plan of req for doc: Info replaced or added (numbered above the

@@ -200,6 +200,13 @@ int run_clear_xmp(const parsed_args& a) {
     return write_result(vellix_clear_xmp(a.positionals[0].c_str(), out.c_str()));
 }
 
+int run_scrub(const parsed_args& a) {
+    std::string out;
+    int rc = EXIT_OK;
+    if (!output_path(self("scrub"), a, out, rc)) return rc;
+    return write_result(vellix_scrub(a.positionals[0].c_str(), out.c_str()));
+}
+
 // ---- the table ------------------------------------------------------------
 
 const option_spec PRETTY = {"pretty", 0, nullptr, "indent the JSON, one member per line"};
@@ -214,7 +221,8 @@ const option_spec INCREMENTAL = {"incremental", 0, nullptr,
                                  "append the change to FILE's bytes instead of rewriting them (signatures stay valid)"};
 
 bool is_writer(const std::string& name) {
-    return name == "set" || name == "clear" || name == "set-xmp" || name == "clear-xmp" || name == "batch-clear";
+    return name == "set" || name == "clear" || name == "set-xmp" || name == "clear-xmp" || name == "scrub" ||
+           name == "batch-clear";
 }
 
 std::vector<command> make_commands() {
@@ -278,6 +286,14 @@ std::vector<command> make_commands() {
          1, run_set_xmp},
         {"clear-xmp", "FILE", "FILE (-o OUT | --in-place)", "remove the XMP metadata", "",
          {OUTPUT, IN_PLACE}, 1, run_clear_xmp},
+        {"scrub", "FILE", "FILE (-o OUT | --in-place)", "remove every trace of metadata",
+         "Writes a copy of the objects the document uses with no metadata left: no\n"
+         "Info dictionary, no XMP packet anywhere (catalog, pages, images, fonts),\n"
+         "no /PieceInfo, no earlier revision and no unused object, with a new random\n"
+         "/ID. Pages, annotations, forms and attachments are kept. The copy is read\n"
+         "back before it replaces anything: if a trace remains, nothing is written.\n"
+         "A signed document is refused unless --force is given.\n",
+         {OUTPUT, IN_PLACE}, 1, run_scrub},
         {"batch", "INPUT...", "[OPTIONS] (FILE | DIR)... [--files-from LIST]",
          "one report (or writer) over many files, as JSON Lines",
          "Each file gives one line, {\"path\":...,\"result\":{...}} or\n"
