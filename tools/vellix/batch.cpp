@@ -36,14 +36,14 @@ constexpr report_op REPORT_OPS[] = {
 };
 
 // Writers: "clear-all" is what batch-clear does (Info and XMP both removed).
-enum class writer_op { none, clear, clear_xmp, clear_all, set, set_xmp };
+enum class writer_op { none, clear, clear_xmp, clear_all, scrub, set, set_xmp };
 struct writer_name {
     const char* name;
     writer_op op;
 };
 constexpr writer_name WRITER_OPS[] = {
     {"clear", writer_op::clear}, {"clear-xmp", writer_op::clear_xmp}, {"clear-all", writer_op::clear_all},
-    {"set", writer_op::set},     {"set-xmp", writer_op::set_xmp},
+    {"scrub", writer_op::scrub}, {"set", writer_op::set},     {"set-xmp", writer_op::set_xmp},
 };
 
 struct batch_plan {
@@ -81,6 +81,7 @@ bool write_one(const batch_plan& p, const char* in, const char* out) {
             if (vellix_clear_xmp(out, out)) return true;
             std::remove(out);  // no half-cleaned copy is left behind
             return false;
+        case writer_op::scrub: return vellix_scrub(in, out);
         case writer_op::set: return vellix_write_full(in, out, p.json.c_str());
         case writer_op::set_xmp: return vellix_write_xmp(in, out, p.json.c_str());
         case writer_op::none: break;
@@ -345,7 +346,7 @@ const std::vector<option_spec>& batch_options(bool clear_command) {
     static const std::vector<option_spec> batch = [] {
         std::vector<option_spec> v = {
             {"op", 0, "OP", "info (default), xmp, fonts, images, bookmarks, security, analyze, labels;"
-                            " writers: clear, clear-xmp, clear-all, set, set-xmp"},
+                            " writers: clear, clear-xmp, clear-all, scrub, set, set-xmp"},
             {"output", 'o', "OUT_DIR", "where the writers put their copies (mirrors the inputs)"},
             {"json", 0, "JSON", "the values for --op set and --op set-xmp"},
         };

@@ -301,10 +301,10 @@ std::vector<command> make_commands() {
          "one JSON array of the same records. A directory gives its *.pdf files\n"
          "(in name order; with -r those of its subdirectories too); files named\n"
          "directly or in LIST are taken whatever their names. Writers (--op clear,\n"
-         "clear-xmp, clear-all, set, set-xmp) put their copies under -o OUT_DIR at\n"
-         "the place of each input: a file of a directory DIR at its path below DIR,\n"
-         "other files at their relative path. Exit status 1 when any file failed\n"
-         "(their number on standard error).\n",
+         "clear-xmp, clear-all, scrub, set, set-xmp) put their copies under\n"
+         "-o OUT_DIR at the place of each input: a file of a directory DIR at its\n"
+         "path below DIR, other files at their relative path. Exit status 1 when\n"
+         "any file failed (their number on standard error).\n",
          batch_options(false), -1, run_batch},
         {"batch-clear", "INPUT... OUT_DIR", "[OPTIONS] (FILE | DIR)... (OUT_DIR | -o OUT_DIR)",
          "copies without Info and XMP into OUT_DIR (mirroring the inputs)",
