@@ -13,6 +13,7 @@
 #include "commands.h"
 #include "json_value.h"
 #include "support/json_check.h"
+#include "support/output_check.h"
 #include "support/pdf_builder.h"
 #include "support/planted_doc.h"
 #include "support/process.h"
@@ -282,6 +283,38 @@ TEST(Traces, OutlineItemsAndTypedDictionariesAreNoInfo) {
 }
 
 std::string corpus(const char* name) { return std::string(VELLIX_CORPUS_DIR) + "/" + name; }
+
+// An Info dictionary held in an object stream, then replaced by an update:
+// the old copy still lies in the stream and is listed, and revision 1 shows
+// the title it had.
+TEST(Traces, CopiesLeftInReplacedObjectStreamsAreListed) {
+    if (!have_tool("qpdf")) GTEST_SKIP() << "qpdf not installed";
+    TempDir dir;
+    const std::string plain = dir.file("plain.pdf"), packed = dir.file("packed.pdf"), updated = dir.file("updated.pdf");
+    write_file(plain, minimal_pdf(3, "<< /Title (Packed title) /Author (Packed author) >>"));
+    std::string msg;
+    ASSERT_EQ(run_command("qpdf --object-streams=generate '" + plain + "' '" + packed + "'", &msg), 0) << msg;
+    ASSERT_NE(read_file(packed).find("/ObjStm"), std::string::npos);
+    vellix_set_options(VELLIX_INCREMENTAL);
+    ASSERT_EQ(vellix_write(packed.c_str(), updated.c_str(), "New title", nullptr, nullptr, nullptr), 1)
+        << vellix_last_error();
+    vellix_set_options(0);
+    jvalue r = traces_of(updated, 0);
+    ASSERT_EQ(revisions(r).items.size(), 2u);
+    EXPECT_EQ(revisions(r).items[0].get("info")->str("title"), "Packed title");
+    EXPECT_EQ(revisions(r).items[1].get("info")->str("title"), "New title");
+    auto old = find_items(r, "info", "title", "Packed title");
+    ASSERT_EQ(old.size(), 1u);
+    EXPECT_EQ(old[0]->str("revision"), "1");
+    EXPECT_FALSE(reachable(*old[0]));
+    // Its offset is the header of the object stream that holds it.
+    const std::string bytes = read_file(updated);
+    const size_t at = static_cast<size_t>(std::stol(old[0]->str("offset")));
+    EXPECT_NE(bytes.substr(at, bytes.find("endobj", at) - at).find("/ObjStm"), std::string::npos);
+    auto cur = find_items(r, "info", "title", "New title");
+    ASSERT_EQ(cur.size(), 1u);
+    EXPECT_TRUE(reachable(*cur[0]));
+}
 
 TEST(Traces, EncryptedFilesGiveRevisionsAndIdentifiersOnly) {
     int seen = 0;

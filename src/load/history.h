@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "load/doc.h"
@@ -41,3 +42,19 @@ std::vector<history_section> doc_history(const pdf_doc& doc);
 // the file body at `off` (header, dictionary, stream extent by a direct
 // /Length, endobj); false when no such object starts there.
 bool doc_row_at(const pdf_doc& doc, pos off, int32_t num, obj_entry* row);
+
+// One object as an object stream holds it: its number, its place in the
+// stream's list and its text at [start, start + len) of the decoded stream.
+struct objstm_member {
+    int32_t num;
+    int32_t index;
+    pos start;
+    pos len;
+};
+
+// Every usable object container c lists, superseded copies included, read
+// by the loader's rules from the stream decoded anew into *text. False when
+// the stream does not decode (objstm.cpp). Throws std::bad_alloc when memory
+// runs out.
+bool objstm_member_texts(const pdf_doc& doc, const objstm_container& c, std::string* text,
+                         std::vector<objstm_member>* members);

@@ -15,6 +15,7 @@
 #include <new>
 #include <vector>
 
+#include "load/history.h"
 #include "load/load_steps.h"
 #include "syntax/inflate.h"
 
@@ -132,22 +133,40 @@ int32_t key_int(const dict_view& d, const char* name, int32_t min) {
 // stream of row e; returns the number of rows added. With stream >= 0 the
 // rows name that lazy stream and their start in it instead of pointing into
 // d. A stream that yields rows is recorded in doc->containers.
-int32_t add_rows(pdf_doc* doc, const obj_entry& e, const decoded& d, int32_t count, int32_t first,
-                 int32_t stream = -1) {
-    std::vector<int32_t> nums(static_cast<size_t>(count)), offs(static_cast<size_t>(count));
+// The header of decoded stream d: `count` pairs of object number and
+// offset. False when a pair does not read.
+bool read_header(const decoded& d, int32_t count, std::vector<int32_t>* nums, std::vector<int32_t>* offs) {
+    nums->resize(static_cast<size_t>(count));
+    offs->resize(static_cast<size_t>(count));
     pos p = 0;
     for (int32_t i = 0; i < count; ++i) {
-        nums[i] = int_read_signed(d.data, &p, d.len);
-        if (nums[i] < 0) return 0;
-        offs[i] = int_read_signed(d.data, &p, d.len);
-        if (offs[i] < 0) return 0;
+        (*nums)[i] = int_read_signed(d.data, &p, d.len);
+        if ((*nums)[i] < 0) return false;
+        (*offs)[i] = int_read_signed(d.data, &p, d.len);
+        if ((*offs)[i] < 0) return false;
     }
+    return true;
+}
+
+// Where member i of the header lies in d: false when it is no usable object
+// (number 0, empty, too long, or beyond the text).
+bool member_span(const decoded& d, const std::vector<int32_t>& nums, const std::vector<int32_t>& offs, int32_t first,
+                 int32_t i, pos* start, pos* len) {
+    const auto count = static_cast<int32_t>(nums.size());
+    *start = static_cast<pos>(first) + offs[i];
+    *len = i + 1 < count ? static_cast<pos>(offs[i + 1]) - offs[i] : d.len - *start;
+    return nums[i] > 0 && *len >= 1 && *len <= MAX_OBJECT_LEN && *start + *len <= d.len;
+}
+
+int32_t add_rows(pdf_doc* doc, const obj_entry& e, const decoded& d, int32_t count, int32_t first,
+                 int32_t stream = -1) {
+    std::vector<int32_t> nums, offs;
+    if (!read_header(d, count, &nums, &offs)) return 0;
     const auto container = static_cast<int32_t>(doc->containers.size());
     int32_t added = 0;
     for (int32_t i = 0; i < count; ++i) {
-        const pos start = static_cast<pos>(first) + offs[i];
-        const pos obj_len = i + 1 < count ? static_cast<pos>(offs[i + 1]) - offs[i] : d.len - start;
-        if (nums[i] <= 0 || obj_len < 1 || obj_len > MAX_OBJECT_LEN || start + obj_len > d.len) continue;
+        pos start, obj_len;
+        if (!member_span(d, nums, offs, first, i, &start, &obj_len)) continue;
         obj_entry row;
         row.num = nums[i];
         row.gen = 0;
@@ -278,6 +297,31 @@ void expand_lazy(pdf_doc* doc, const obj_entry& e, small_scratch* scratch) {
 }
 
 }  // namespace
+
+bool objstm_member_texts(const pdf_doc& doc, const objstm_container& c, std::string* text,
+                         std::vector<objstm_member>* members) {
+    dict_view dict;
+    int32_t count;
+    if (!objstm_header(doc, c.row, &dict, &count)) return false;
+    const int32_t first = key_int(dict, "First", 0);
+    if (first < 0) return false;
+    decoded d;
+    small_scratch scratch;
+    std::unique_ptr<uint8_t, free_deleter> big;
+    const uint8_t* src = doc.data + c.row.data_start;
+    const auto n = static_cast<uint64_t>(c.row.data_end - c.row.data_start);
+    if (!(dict.key("FlateDecode") >= 0 ? flate_outcome(src, n, &scratch, &big, &d) : stored_data(&doc, c.row, &d)))
+        return false;
+    std::vector<int32_t> nums, offs;
+    if (first > d.len || !read_header(d, count, &nums, &offs)) return false;
+    text->assign(reinterpret_cast<const char*>(d.data), static_cast<size_t>(d.len));
+    members->clear();
+    for (int32_t i = 0; i < count; ++i) {
+        pos start, len;
+        if (member_span(d, nums, offs, first, i, &start, &len)) members->push_back({nums[i], i, start, len});
+    }
+    return true;
+}
 
 void objstm_full_expansion(bool on) { t_full_expansion = on; }
 void objstm_keep_budget(uint64_t bytes) { t_keep_budget = bytes; }

@@ -71,10 +71,11 @@ pos header_offset(const pdf_doc& doc, const obj_entry& e) {
 }
 
 // Object num as revision `rev` has it: the newest listing at or before rev
-// read where it points; the loaded row when no section lists it. False when
-// the listed copy cannot be read (an older object-stream copy is read only
-// when it is the one the document holds).
-bool row_as_of(const pdf_doc& doc, const listing_map& lists, int32_t num, size_t rev, obj_entry* out) {
+// read where it points (an older object-stream copy among stream_copies);
+// the loaded row when no section lists it. False when the listed copy
+// cannot be read.
+bool row_as_of(const pdf_doc& doc, const listing_map& lists, const std::vector<obj_entry>& stream_copies, int32_t num,
+               size_t rev, obj_entry* out) {
     const obj_entry* cur = doc_find(doc, num);
     const history_entry* pick = nullptr;
     for (auto [l, end] = lists.of(num); l != end; ++l)
@@ -85,9 +86,18 @@ bool row_as_of(const pdf_doc& doc, const listing_map& lists, int32_t num, size_t
         return true;
     }
     if (pick->in_stream) {
-        if (!cur || container_num(doc, *cur) != static_cast<int32_t>(pick->where)) return false;
-        *out = *cur;
-        return true;
+        const auto where = static_cast<int32_t>(pick->where);
+        if (cur && container_num(doc, *cur) == where) {
+            *out = *cur;
+            return true;
+        }
+        for (const obj_entry& c : stream_copies) {
+            if (c.num == num && container_num(doc, c) == where) {
+                *out = c;
+                return true;
+            }
+        }
+        return false;
     }
     if (cur && !cur->in_objstm && cur->obj_pos == static_cast<pos>(pick->where)) {
         *out = *cur;
@@ -188,6 +198,10 @@ struct traces {
     page_index pages;
     std::vector<item> items;
     strbuf values = strbuf_start();  // every item's values, one after another
+    // Copies held by object streams that the document replaced since, their
+    // texts in stream_texts (one decoded stream each).
+    std::vector<obj_entry> stream_copies;
+    std::vector<std::string> stream_texts;
 
     traces(const pdf_doc& d, const std::vector<history_section>& h, const listing_map& l)
         : doc(d), hist(h), lists(l), pages(d) {
@@ -347,6 +361,46 @@ struct traces {
         }
     }
 
+    // The members of object streams that the document's rows no longer take
+    // from there; each such stream decoded once.
+    void read_stream_copies() {
+        std::vector<size_t> text_of;  // per copy: its stream's text
+        for (size_t ci = 0; ci < doc.containers.size(); ++ci) {
+            const objstm_container& c = doc.containers[ci];
+            auto superseded = [&](int32_t num, int32_t index) {
+                const obj_entry* cur = doc_find(doc, num);
+                return !cur || !cur->in_objstm || cur->objstm_container != static_cast<int32_t>(ci) ||
+                       cur->objstm_index != index;
+            };
+            bool any = false;
+            for (int32_t i = 0; i < c.count && !any; ++i)
+                any = superseded(doc.container_members[c.first_member + static_cast<uint64_t>(i)], i);
+            if (!any) continue;
+            std::string text;
+            std::vector<objstm_member> members;
+            if (!objstm_member_texts(doc, c, &text, &members)) continue;
+            stream_texts.push_back(std::move(text));
+            for (const objstm_member& m : members) {
+                if (!superseded(m.num, m.index)) continue;
+                obj_entry row;
+                row.num = m.num;
+                row.in_objstm = 1;
+                row.objstm_len = m.len;
+                row.objstm_container = static_cast<int32_t>(ci);
+                row.objstm_index = m.index;
+                row.objstm_off = static_cast<int32_t>(m.start);
+                stream_copies.push_back(row);
+                text_of.push_back(stream_texts.size() - 1);
+            }
+        }
+        // The texts are in place now: point the rows at them.
+        for (size_t k = 0; k < stream_copies.size(); ++k) {
+            obj_entry& r = stream_copies[k];
+            r.objstm_text = reinterpret_cast<const uint8_t*>(stream_texts[text_of[k]].data()) + r.objstm_off;
+            r.objstm_off = -1;
+        }
+    }
+
     void collect() {
         if (doc.encrypted) return ids();
         reached = reached_set(doc);
@@ -362,6 +416,8 @@ struct traces {
                 if (doc_row_at(doc, static_cast<pos>(x.where), x.num, &row)) old.push_back(row);
             }
         }
+        read_stream_copies();
+        old.insert(old.end(), stream_copies.begin(), stream_copies.end());
         // The document's own holders first: an older copy names a stream
         // only when no current object does.
         for (const obj_entry& e : doc.objs) note_holder(e);
@@ -374,7 +430,7 @@ struct traces {
 };
 
 void revisions_json(strbuf& b, const pdf_doc& doc, const std::vector<history_section>& hist,
-                    const listing_map& lists) {
+                    const listing_map& lists, const std::vector<obj_entry>& stream_copies) {
     buf_str(&b, "\"revisions\":[");
     for (size_t i = 0; i < hist.size(); ++i) {
         const history_section& s = hist[i];
@@ -385,7 +441,7 @@ void revisions_json(strbuf& b, const pdf_doc& doc, const std::vector<history_sec
         buf_str(&b, "\",\"info\":");
         int32_t n = val_ref(dict_get_raw(trailer_of(doc, s), "Info"));
         obj_entry row;
-        if (!doc.encrypted && n > 0 && row_as_of(doc, lists, n, i, &row)) {
+        if (!doc.encrypted && n > 0 && row_as_of(doc, lists, stream_copies, n, i, &row)) {
             fields_json(b, info_read_region(doc_dict_span(doc, row), &doc));
         } else {
             buf_str(&b, "null");
@@ -400,10 +456,10 @@ void revisions_json(strbuf& b, const pdf_doc& doc, const std::vector<history_sec
 bool traces_build(const pdf_doc& doc, strbuf& b) {
     const std::vector<history_section> hist = doc_history(doc);
     const listing_map lists(hist);
-    buf_str(&b, "{");
-    revisions_json(b, doc, hist, lists);
     traces t(doc, hist, lists);
     t.collect();
+    buf_str(&b, "{");
+    revisions_json(b, doc, hist, lists, t.stream_copies);
     buf_str(&b, ",\"items\":[");
     bool first = true;
     if (!t.values.data || t.values.failed) {
