@@ -129,10 +129,13 @@ TEST_F(TracesFixture, EveryPlantedValueIsNamedWithItsPlace) {
             EXPECT_EQ(found[0]->str("owner"), w.owner);
             EXPECT_EQ(reachable(*found[0]), w.reachable);
         }
-        // Every private data name is listed, with or without a date.
+        // Every private data name is listed, with or without a date, and
+        // the strings of its /Private value.
         auto page = find_items(r, "piece_info", "PageApp", "D:20230304");
         ASSERT_EQ(page.size(), 1u);
         EXPECT_NE(page[0]->get("values")->get("Other"), nullptr);
+        EXPECT_EQ(page[0]->get("values")->get("PageApp/Private"), nullptr);
+        EXPECT_EQ(find_items(r, "piece_info", "CatApp/Private", "private").size(), 2u);
     }
 }
 

@@ -260,22 +260,53 @@ struct traces {
 
     std::string text(std::string s) const { return unicode ? utf8_sanitize(s) : s; }
 
+    // A string value as text: decoded as a PDF text string under OPT_UNICODE.
+    std::string string_text(pdf_val v) const {
+        std::string raw;
+        if (!val_string(v, &raw)) return std::string();
+        return unicode ? text_string_to_utf8(raw) : raw;
+    }
+
+    // The strings of a /Private value: itself, or those among the entries of
+    // its dictionary or the elements of its array, joined with ", ".
+    std::string private_strings(pdf_val v) const {
+        v = graph_resolve(doc, v);
+        if (v.is_string()) return string_text(v);
+        std::string out;
+        auto take = [&](pdf_val e) {
+            e = graph_resolve(doc, e);
+            if (!e.is_string()) return;
+            if (!out.empty()) out += ", ";
+            out += string_text(e);
+        };
+        dict_each(v, [&](std::string_view, pdf_val e) { return take(e), true; });
+        array_each(v, [&](pdf_val e) { return take(e), true; });
+        return out;
+    }
+
     // Names of the private data a /PieceInfo holds, each with its
-    // /LastModified as written ("" without one).
+    // /LastModified as written ("" without one); "NAME/Private" with the
+    // strings of its /Private value when it holds any.
     void piece_values(strbuf& b, pdf_val pi) const {
         pdf_val d = graph_resolve(doc, pi);
         buf_str(&b, "{");
         bool first = true;
-        dict_each(d, [&](std::string_view k, pdf_val v) {
-            std::string when;
-            pdf_val lm = dict_get(doc, graph_resolve(doc, v), "LastModified");
-            if (lm.is_string()) val_string(lm, &when);
-            std::string key = text(std::string(k)), val = text(when);
+        auto pair = [&](const std::string& key, const std::string& val) {
             if (!first) buf_str(&b, ",");
             first = false;
             json_str_append_n(&b, key.data(), key.size());
             buf_str(&b, ":");
             json_str_append_n(&b, val.data(), val.size());
+        };
+        dict_each(d, [&](std::string_view k, pdf_val v) {
+            std::string when;
+            pdf_val data = graph_resolve(doc, v);
+            pdf_val lm = dict_get(doc, data, "LastModified");
+            if (lm.is_string()) val_string(lm, &when);
+            const std::string key = text(std::string(k));
+            pair(key, text(when));
+            std::string priv = private_strings(dict_get_raw(data, "Private"));
+            if (!priv.empty()) pair(key + "/Private", text(priv));
             return true;
         });
         buf_str(&b, "}");

@@ -94,6 +94,11 @@ bool traces_timeline(std::string_view json, std::string* out) {
         if (kind == "piece_info" && values) {
             l.clear();
             for (const auto& [name, v] : values->members) {
+                const size_t slash = name.size() > 8 ? name.size() - 8 : 0;
+                if (slash && name.compare(slash, 8, "/Private") == 0) {
+                    l += " (private data \"" + v.text + "\")";
+                    continue;
+                }
                 if (!l.empty()) l += ", ";
                 l += name;
                 if (!v.text.empty()) l += " (last modified " + v.text + ")";
