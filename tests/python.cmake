@@ -15,4 +15,12 @@ if(NOT VELLIX_SANITIZE AND NOT VELLIX_TSAN)
     TIMEOUT 600
     LABELS python
     ENVIRONMENT "VELLIX_LIBRARY=$<TARGET_FILE:vellix>;VELLIX_TOOL=$<TARGET_FILE:vellix_tool>;PYTHONDONTWRITEBYTECODE=1")
+  # Planted metadata: traces names every value, scrub leaves none (needs
+  # qpdf and pdftoppm, which check and render the files).
+  add_test(NAME hygiene
+           COMMAND ${VELLIX_PYTHON} -m pytest -q -p no:cacheprovider ${CMAKE_SOURCE_DIR}/bench/hygiene/test_hygiene.py)
+  set_tests_properties(hygiene PROPERTIES
+    TIMEOUT 300
+    LABELS python
+    ENVIRONMENT "VELLIX_TOOL=$<TARGET_FILE:vellix_tool>;PYTHONDONTWRITEBYTECODE=1")
 endif()
