@@ -319,6 +319,30 @@ TEST(Traces, CopiesLeftInReplacedObjectStreamsAreListed) {
     EXPECT_TRUE(reachable(*cur[0]));
 }
 
+// A packet whose /Length is a reference, replaced by an update: the old
+// copy is measured with the length object and listed.
+TEST(Traces, ReplacedStreamsWithIndirectLengthsAreListed) {
+    TempDir dir;
+    const std::string packet = xmp_packet("Old packet");
+    PdfBuilder b("1.4");
+    b.obj(1, "<< /Type /Catalog /Pages 2 0 R /Metadata 10 0 R >>");
+    b.obj(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    b.obj(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 10 10] >>");
+    b.stream(10, "/Type /Metadata /Subtype /XML /Length 11 0 R", packet);
+    b.obj(11, std::to_string(packet.size()));
+    b.xref_trailer("/Size 12 /Root 1 0 R");
+    const std::string in = b.write(dir.file("in.pdf")), out = dir.file("out.pdf");
+    vellix_set_options(VELLIX_INCREMENTAL);
+    ASSERT_EQ(vellix_write_xmp(in.c_str(), out.c_str(), "{\"dc:title\":\"New packet\"}"), 1) << vellix_last_error();
+    vellix_set_options(0);
+    jvalue r = traces_of(out, 0);
+    auto old = find_items(r, "xmp", "dc:title", "Old packet");
+    ASSERT_EQ(old.size(), 1u);
+    EXPECT_EQ(old[0]->str("revision"), "1");
+    EXPECT_FALSE(reachable(*old[0]));
+    EXPECT_EQ(find_items(r, "xmp", "dc:title", "New packet").size(), 1u);
+}
+
 TEST(Traces, EncryptedFilesGiveRevisionsAndIdentifiersOnly) {
     int seen = 0;
     for (const char* name : {"V4.pdf", "V4-aes.pdf", "c-r6-in.pdf"}) {

@@ -40,7 +40,8 @@ std::vector<history_section> doc_history(const pdf_doc& doc);
 
 // The row of object num, generation free, as the loader would read it from
 // the file body at `off` (header, dictionary, stream extent by a direct
-// /Length, endobj); false when no such object starts there.
+// /Length, or one given by an object of doc, endobj); false when no such
+// object starts there.
 bool doc_row_at(const pdf_doc& doc, pos off, int32_t num, obj_entry* row);
 
 // One object as an object stream holds it: its number, its place in the

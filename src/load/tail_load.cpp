@@ -156,6 +156,9 @@ struct loader {
     // the scan takes its first raw row (the lowest offset), never a stream.
     std::vector<obj_entry>* raw = nullptr;
     std::map<int32_t, size_t> first_of;  // number -> index of its lowest offset in objs
+    // A loaded document whose objects give indirect lengths instead (the
+    // rows of older revisions are read against it).
+    const pdf_doc* lengths_from = nullptr;
 
     // The object row at o as the scan makes it, for num and gen; *kw_end is
     // where its "obj" keyword ends. False with *deferred set for a stream
@@ -201,6 +204,11 @@ struct loader {
 
     static int32_t length_of(void* ctx, int32_t n) {
         const loader& l = *static_cast<const loader*>(ctx);
+        if (!l.raw && l.lengths_from) {
+            int64_t v = -1;
+            if (!val_int(graph_object(*l.lengths_from, n), &v) || v < 0 || v > INT32_MAX) return -1;
+            return static_cast<int32_t>(v);
+        }
         if (!l.raw) return LENGTH_DEFERRED;
         auto it = l.first_of.find(n);
         if (it == l.first_of.end()) return -1;
@@ -841,7 +849,8 @@ std::vector<history_section> doc_history(const pdf_doc& doc) {
 
 bool doc_row_at(const pdf_doc& doc, pos off, int32_t num, obj_entry* row) {
     if (!doc.data || off <= 0 || off >= doc.len) return false;
-    const loader l = history_loader(doc);
+    loader l = history_loader(doc);
+    l.lengths_from = &doc;
     pos p = off;
     int32_t n = int_read(l.d, &p, l.len);
     if (n != num) return false;
