@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/options_scope.h"
 #include "support/output_check.h"
 #include "support/pdf_builder.h"
 #include "vellix.h"
@@ -21,13 +22,6 @@ const std::string CORPUS = VELLIX_CORPUS_DIR;
 const std::string SIGNED_FIXTURE = std::string(VELLIX_SOURCE_DIR) + "/tests/signed/self-signed.pdf";
 const std::string SIGNED_CORPUS = CORPUS + "/digitally-signed.pdf";
 const char* const SIGNED_MSG = "the document is signed; rewriting it would invalidate its signatures: ";
-
-// Sets this thread's options for one scope.
-struct options_scope {
-    unsigned prev;
-    explicit options_scope(unsigned bits) : prev(vellix_set_options(bits)) {}
-    ~options_scope() { vellix_set_options(prev); }
-};
 
 // The "title" value of vellix_read (options 0), or "<error: message>".
 std::string title_of(const std::string& path) {

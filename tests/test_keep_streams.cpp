@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "load/doc.h"
+#include "support/options_scope.h"
 #include "support/output_check.h"
 #include "support/pdf_builder.h"
 #include "syntax/deflate.h"
@@ -25,12 +26,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-struct options_scope {
-    unsigned prev;
-    explicit options_scope(unsigned bits) : prev(vellix_set_options(bits)) {}
-    ~options_scope() { vellix_set_options(prev); }
-};
 
 std::string q(const std::string& s) { return "'" + s + "'"; }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "support/options_scope.h"
 #include "support/json_check.h"
 #include "support/pdf_builder.h"
 #include "support/process.h"
@@ -13,12 +14,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-struct options_scope {
-    unsigned prev;
-    explicit options_scope(unsigned bits) : prev(vellix_set_options(bits)) {}
-    ~options_scope() { vellix_set_options(prev); }
-};
 
 constexpr unsigned READ = VELLIX_UNICODE | VELLIX_RESOLVE;
 constexpr unsigned SYNC = READ | VELLIX_SYNC;

@@ -18,6 +18,7 @@
 #include "core/frame.h"
 #include "load/doc.h"
 #include "load/tail_load.h"
+#include "support/options_scope.h"
 #include "support/pdf_builder.h"
 #include "vellix.h"
 #include "write/edits.h"
@@ -35,12 +36,6 @@ const std::string CATALOG = "<< /Type /Catalog /Pages 11 0 R >>";
 const std::string CATALOG_XMP = "<< /Type /Catalog /Pages 11 0 R /Metadata 14 0 R >>";
 const std::string INFO = "<< /Title (Old title) /Author (A) /Producer (P) >>";
 const std::string PACKET = "<?xpacket begin=\"\"?><x:xmpmeta xmlns:x=\"adobe:ns:meta/\"></x:xmpmeta><?xpacket end=\"w\"?>";
-
-struct options_scope {
-    unsigned prev;
-    explicit options_scope(unsigned bits) : prev(vellix_set_options(bits)) {}
-    ~options_scope() { vellix_set_options(prev); }
-};
 
 // The clock held still while both writes of one comparison run.
 struct fixed_clock {
