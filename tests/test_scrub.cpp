@@ -65,13 +65,7 @@ struct ScrubFixture : ::testing::Test {
         const std::string original = dir.file("original.pdf");
         write_file(original, planted().bytes());
         // Revision 2: a new title; revision 3: a new catalog XMP packet.
-        vellix_set_options(VELLIX_INCREMENTAL);
-        const std::string mid = dir.file("mid.pdf");
-        ASSERT_EQ(vellix_write(original.c_str(), mid.c_str(), "New title", nullptr, nullptr, nullptr), 1)
-            << vellix_last_error();
-        ASSERT_EQ(vellix_write_xmp(mid.c_str(), updated.c_str(), "{\"dc:title\":\"Updated XMP\"}"), 1)
-            << vellix_last_error();
-        vellix_set_options(0);
+        ASSERT_EQ(write_planted_updates(original, dir.file("mid.pdf"), updated), "");
         if (!have_tool("qpdf")) GTEST_SKIP() << "qpdf not installed";
     }
 };

@@ -81,13 +81,7 @@ struct TracesFixture : ::testing::Test {
     void SetUp() override {
         write_file(original, base.bytes());
         // Revision 2: a new title; revision 3: a new catalog XMP packet.
-        vellix_set_options(VELLIX_INCREMENTAL);
-        const std::string mid = dir.file("mid.pdf");
-        ASSERT_EQ(vellix_write(original.c_str(), mid.c_str(), "New title", nullptr, nullptr, nullptr), 1)
-            << vellix_last_error();
-        ASSERT_EQ(vellix_write_xmp(mid.c_str(), updated.c_str(), "{\"dc:title\":\"Updated XMP\"}"), 1)
-            << vellix_last_error();
-        vellix_set_options(0);
+        ASSERT_EQ(write_planted_updates(original, dir.file("mid.pdf"), updated), "");
     }
 };
 

@@ -20,6 +20,13 @@ struct stripper {
 
     void copy(pos from, pos to) { out.append(reinterpret_cast<const char*>(t + from), static_cast<size_t>(to - from)); }
 
+    // Copies the white space and comments from p; the position after them.
+    pos copy_gap(pos p) {
+        pos q = graph_detail::skip_ws_comments(t, p, end);
+        copy(p, q);
+        return q;
+    }
+
     static bool listed(const std::vector<std::string_view>& set, std::string_view k) {
         return std::find(set.begin(), set.end(), k) != set.end();
     }
@@ -40,9 +47,7 @@ struct stripper {
         out += "<<";
         p += 2;
         for (;;) {
-            pos q = graph_detail::skip_ws_comments(t, p, end);
-            copy(p, q);
-            p = q;
+            p = copy_gap(p);
             if (p >= end) return -1;
             if (t[p] == '>') {
                 if (p + 1 >= end || t[p + 1] != '>') return -1;
@@ -70,9 +75,7 @@ struct stripper {
         out += '[';
         ++p;
         for (;;) {
-            pos q = graph_detail::skip_ws_comments(t, p, end);
-            copy(p, q);
-            p = q;
+            p = copy_gap(p);
             if (p >= end) return -1;
             if (t[p] == ']') {
                 out += ']';

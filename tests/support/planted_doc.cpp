@@ -1,6 +1,9 @@
 // A document with metadata planted in many places.
 #include "support/planted_doc.h"
 
+#include "support/options_scope.h"
+#include "vellix.h"
+
 std::string xmp_packet(const std::string& title) {
     return "<?xpacket begin=\"\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>"
            "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
@@ -38,3 +41,10 @@ PdfBuilder planted() {
     return b;
 }
 
+std::string write_planted_updates(const std::string& original, const std::string& mid, const std::string& updated) {
+    options_scope scope(VELLIX_INCREMENTAL);
+    if (vellix_write(original.c_str(), mid.c_str(), "New title", nullptr, nullptr, nullptr) != 1)
+        return vellix_last_error();
+    if (vellix_write_xmp(mid.c_str(), updated.c_str(), "{\"dc:title\":\"Updated XMP\"}") != 1) return vellix_last_error();
+    return "";
+}

@@ -18,3 +18,8 @@ std::string xmp_packet(const std::string& title);
 // Info 4 with a UTF-16 author, and object stream 20 holding an Info-like
 // dictionary (5) nothing names.
 PdfBuilder planted();
+
+// Two incremental updates of the document at `original`: `mid` gets a new
+// title ("New title"), `updated` then a new catalog packet ("Updated XMP").
+// "" on success, else the library's message.
+std::string write_planted_updates(const std::string& original, const std::string& mid, const std::string& updated);
