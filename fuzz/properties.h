@@ -107,6 +107,7 @@ inline std::string check_text_exports_now(const std::string& dir) {
         {"vellix_security", [&] { return vellix_security(p); }},
         {"vellix_analyze", [&] { return vellix_analyze(p); }},
         {"vellix_page_labels", [&] { return vellix_page_labels(p); }},
+        {"vellix_traces", [&] { return vellix_traces(p); }},
         {"vellix_compare", [&] { return vellix_compare(p, p); }},
     };
     for (const auto& [name, call] : exports)
@@ -308,18 +309,39 @@ inline std::string copy_difference_reason(const std::string& path) {
     return reason;
 }
 
+// "" when vellix_traces lists nothing in path but one revision whose
+// trailer names no Info and one /ID. (Kinds and keys are matched with their
+// quotes: inside a value a quote is escaped.)
+inline std::string scrub_trace_fault(const std::string& path) {
+    const char* t = vellix_traces(path.c_str());
+    if (!t) return std::string("vellix_traces of a scrubbed copy failed: ") + vellix_last_error();
+    const std::string text = t;
+    for (const char* kind : {"\"kind\":\"info\"", "\"kind\":\"xmp\"", "\"kind\":\"piece_info\""})
+        if (text.find(kind) != std::string::npos) return std::string("vellix_scrub: the copy holds ") + kind;
+    const size_t first = text.find("\"xref\":");
+    if (first == std::string::npos || text.find("\"xref\":", first + 1) != std::string::npos)
+        return "vellix_scrub: the copy has not exactly one revision";
+    if (text.find("\"info\":null}]") == std::string::npos) return "vellix_scrub: the copy's trailer names an Info dictionary";
+    const size_t id = text.find("\"kind\":\"id\"");
+    if (id != std::string::npos && text.find("\"kind\":\"id\"", id + 1) != std::string::npos)
+        return "vellix_scrub: the copy lists two identifiers";
+    return "";
+}
+
 // Values the writers get under VELLIX_UNICODE: UTF-16 is written for them.
 inline const std::string& unicode_title() {
     static const std::string t = "\xC3\x9C" "ber (Stra\xC3\x9F" "e) \xE6\x97\xA5 \xF0\x9F\x98\x80";  // Über (Straße) 日 😀
     return t;
 }
 
-// (2) The bytes as a file through each writer (the five with options 0, and
+// (2) The bytes as a file through each writer (the five with options 0 and
+// the scrub, whose copy must also hold no trace of metadata, and
 // vellix_write and vellix_write_full with VELLIX_UNICODE and non-ASCII
 // values): whenever vellix_read accepts the input, it accepts every written
 // copy with each of OPTION_SETS, with the same page count, and a title
-// written under VELLIX_UNICODE reads back the same under it.
-inline std::string check_writers(const std::string& dir, const uint8_t* data, size_t size) {
+// written under VELLIX_UNICODE reads back the same under it. `extra` is
+// added to every writer's options (VELLIX_INCREMENTAL, VELLIX_KEEP_STREAMS).
+inline std::string check_writers(const std::string& dir, const uint8_t* data, size_t size, unsigned extra = 0) {
     const std::string in = dir + "/input.pdf", out = dir + "/output.pdf";
     std::string fault = write_bytes(in, data, size);
     if (!fault.empty()) return fault;
@@ -341,6 +363,7 @@ inline std::string check_writers(const std::string& dir, const uint8_t* data, si
         const char* title;  // read back under VELLIX_UNICODE, when set
     };
     const std::string full_json = "{\"title\":\"" + unicode_title() + "\",\"author\":\"caf\xC3\xA9\",\"creation_date\":\"2024-01-15\"}";
+    const std::string sync_json = "{\"dc:title\":\"" + unicode_title() + "\",\"photoshop:City\":\"\"}";
     const writer writers[] = {
         {"vellix_write", 0, [](const char* i, const char* o) { return vellix_write(i, o, "T(1)", "A\\", nullptr, "k,l"); }, nullptr},
         {"vellix_clear", 0, [](const char* i, const char* o) { return vellix_clear(i, o); }, nullptr},
@@ -353,17 +376,23 @@ inline std::string check_writers(const std::string& dir, const uint8_t* data, si
          [](const char* i, const char* o) { return vellix_write_xmp(i, o, "{\"dc:title\":\"<x&y>\",\"pdf:Producer\":\"P\"}"); },
          nullptr},
         {"vellix_clear_xmp", 0, [](const char* i, const char* o) { return vellix_clear_xmp(i, o); }, nullptr},
+        {"vellix_scrub", 0, [](const char* i, const char* o) { return vellix_scrub(i, o); }, nullptr},
         {"vellix_write (VELLIX_UNICODE)", VELLIX_UNICODE,
          [](const char* i, const char* o) { return vellix_write(i, o, unicode_title().c_str(), "A", nullptr, "k,\xC3\xA9"); },
          unicode_title().c_str()},
         {"vellix_write_full (VELLIX_UNICODE)", VELLIX_UNICODE,
          [&](const char* i, const char* o) { return vellix_write_full(i, o, full_json.c_str()); }, unicode_title().c_str()},
+        {"vellix_write (VELLIX_SYNC)", VELLIX_UNICODE | VELLIX_SYNC,
+         [](const char* i, const char* o) { return vellix_write(i, o, unicode_title().c_str(), "A", nullptr, "k"); },
+         unicode_title().c_str()},
+        {"vellix_write_xmp (VELLIX_SYNC)", VELLIX_UNICODE | VELLIX_SYNC,
+         [&](const char* i, const char* o) { return vellix_write_xmp(i, o, sync_json.c_str()); }, unicode_title().c_str()},
     };
     for (const writer& w : writers) {
         std::remove(out.c_str());
         int rc;
         {
-            options_scope scope(w.options);
+            options_scope scope(w.options | extra);
             rc = w.run(in.c_str(), out.c_str());
             if (!(fault = flag_fault(w.name, rc)).empty()) return fault;
         }
@@ -383,6 +412,16 @@ inline std::string check_writers(const std::string& dir, const uint8_t* data, si
             else if (w.title && (o & VELLIX_UNICODE) && json_string_member(r2, "title") != w.title)
                 fault = std::string(w.name) + ": the title reads back as \"" + json_string_member(r2, "title") + "\"";
             if (!fault.empty()) fault += options_note(o);
+        }
+        // A scrubbed copy holds no trace of metadata but its new /ID.
+        if (fault.empty() && std::strcmp(w.name, "vellix_scrub") == 0) fault = scrub_trace_fault(out);
+        // Under VELLIX_SYNC a copy's packet holds the title Info holds.
+        if (fault.empty() && (w.options & VELLIX_SYNC)) {
+            options_scope scope(VELLIX_UNICODE | VELLIX_RESOLVE);
+            const char* x = vellix_read_xmp(out.c_str());
+            std::string xt = x ? json_string_member(x, "dc:title") : "<missing>";
+            if (xt != "<missing>" && !xt.empty() && xt != w.title)
+                fault = std::string(w.name) + ": the packet's dc:title reads \"" + xt + "\"";
         }
         if (!fault.empty()) {
             std::string reason = copy_difference_reason(in);

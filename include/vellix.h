@@ -33,6 +33,18 @@ extern "C" {
  *                   indirect values, page-label number trees, bookmark
  *                   actions and named destinations, font descriptors,
  *                   inherited resources, abbreviated XMP, key lengths in bits.
+ *   VELLIX_KEEP_STREAMS  a full rewrite (every write but an incremental
+ *                   one) copies each object stream none of whose members
+ *                   the write changes or removes byte for byte, still
+ *                   compressed and under its own number; the objects the
+ *                   write changes, adds or removes, and the other objects
+ *                   of any stream that held one of them, are written as
+ *                   plain objects. The cross-reference section is then a
+ *                   cross-reference stream keeping /Root, /Info and /ID;
+ *                   the input's own cross-reference streams are left out.
+ *                   Without an object stream to copy the output is that of
+ *                   a write without this bit (added objects may be
+ *                   numbered above the input's object streams).
  *   VELLIX_INCREMENTAL  vellix_write, vellix_write_full and vellix_write_xmp
  *                   keep the input's bytes unchanged and append an update:
  *                   the new objects (Info; for XMP also the metadata stream
@@ -55,10 +67,31 @@ extern "C" {
  *                   with /ByteRange) fails with "the document is signed;
  *                   rewriting it would invalidate its signatures: %s" (the
  *                   input path) and writes nothing.
- * Bits 0x04 and 0x10 are reserved for further options. */
+ *   VELLIX_SYNC     Info and XMP kept in agreement. vellix_write_xmp edits
+ *                   the document's packet instead of replacing it: each
+ *                   property named replaces the property of that name (by
+ *                   namespace) or is added, an empty value removes it, and
+ *                   every other byte of the packet stays (its padding absorbs
+ *                   the change); xmp:ModifyDate and xmp:MetadataDate are set
+ *                   to now unless given; without a packet a new one is made.
+ *                   The Info writers (vellix_write, vellix_write_full) also
+ *                   edit the packet, when the document has one, and the XMP
+ *                   writer sets the Info fields, so that the eight fields
+ *                   agree: title = dc:title, author = dc:creator, subject =
+ *                   dc:description, keywords = pdf:Keywords, creator =
+ *                   xmp:CreatorTool, producer = pdf:Producer, creation_date =
+ *                   xmp:CreateDate, mod_date = xmp:ModifyDate (dates
+ *                   converted with their offsets). A field one side lacks is
+ *                   taken from the other; the side written wins. Texts are
+ *                   UTF-8 under this bit. A packet that cannot be edited (not
+ *                   well-formed XML, a document type declaration, not UTF-8,
+ *                   no rdf:RDF) fails the write with a message and nothing
+ *                   is written, so the two never silently diverge. */
 #define VELLIX_UNICODE 0x01u
 #define VELLIX_RESOLVE 0x02u
+#define VELLIX_KEEP_STREAMS 0x04u
 #define VELLIX_INCREMENTAL 0x08u
+#define VELLIX_SYNC 0x10u
 #define VELLIX_KEEP_SIGNATURES 0x20u
 /* Sets this thread's options and returns the previous set. Unknown bits: nothing
  * changes, the result is (unsigned)-1 and the message is "unknown option bits 0x%x"
@@ -90,6 +123,14 @@ VELLIX_API const char *vellix_read_xmp(const char *path);
 VELLIX_API int vellix_write_xmp(const char *in_path, const char *out_path, const char *xmp_json);
 /* Writes a copy without the XMP metadata stream; 1 or 0. */
 VELLIX_API int vellix_clear_xmp(const char *in_path, const char *out_path);
+/* Writes a copy that keeps no metadata; 1 or 0. A full rewrite of the objects reached from the
+ * catalog: no Info dictionary, no XMP stream anywhere, no /Metadata or /PieceInfo entries, no
+ * earlier revision, a new random /ID; page content, annotations, forms and attachments kept. Object
+ * streams none of whose members change are kept under VELLIX_KEEP_STREAMS; a signed document is
+ * refused under VELLIX_KEEP_SIGNATURES; VELLIX_INCREMENTAL is ignored (an update cannot remove old
+ * values). The copy is read back before it replaces out_path: if any trace of metadata remains
+ * (as vellix_traces lists them), nothing is written and the call fails. in_path may equal out_path. */
+VELLIX_API int vellix_scrub(const char *in_path, const char *out_path);
 
 /* Font list as JSON; library-owned until the next vellix_fonts. */
 VELLIX_API const char *vellix_fonts(const char *path);
@@ -103,6 +144,14 @@ VELLIX_API const char *vellix_security(const char *path);
 VELLIX_API const char *vellix_analyze(const char *path);
 /* Page-label ranges as JSON; library-owned until the next vellix_page_labels. */
 VELLIX_API const char *vellix_page_labels(const char *path);
+/* Every place metadata lives in the file, as one JSON text (library-owned until the next call on
+ * this thread), or NULL with a message:
+ * {"revisions":[{"offset":N,"xref":"table"|"stream"|"none","info":{eight fields}|null},..],
+ *  "items":[{"kind":"info"|"xmp"|"piece_info"|"id","object":N,"revision":R,"reachable":B,
+ *            "owner":"trailer"|"catalog"|"page P"|"object N"|"none","offset":N,"values":{..}},..]}
+ * Revisions are the incremental sections oldest first (1 is the original), each with the Info
+ * values its trailer named. An encrypted file gives its revisions and /ID only. */
+VELLIX_API const char *vellix_traces(const char *path);
 
 /* Info of every .pdf file of a directory; on 1 *out_json receives a library-owned text valid until the next vellix_batch_read. */
 VELLIX_API int vellix_batch_read(const char *dir, const char **out_json);

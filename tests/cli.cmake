@@ -1,6 +1,6 @@
-# test_cli and test_cli_batch link the tool's parsing and formatting helpers,
+# test_cli, test_cli_batch, test_traces and test_scrub link the tool's parsing and formatting helpers,
 # and run the tool itself.
-foreach(t test_cli test_cli_batch)
+foreach(t test_cli test_cli_batch test_traces test_scrub)
   target_link_libraries(${t} PRIVATE vellix_cli_core)
   add_dependencies(${t} vellix_tool)
   target_compile_definitions(${t} PRIVATE

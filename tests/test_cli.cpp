@@ -657,13 +657,17 @@ TEST(CliTool, XmpWritersGiveTheLibrarysFiles) {
     const std::string in = dir.file("in.pdf");
     write_file(in, read_file(SAMPLE));
     const std::string json =
-        "{\"dc:title\":\"R\xc3\xa9sum\xc3\xa9 & <co>\",\"dc:subject\":\"a, b\",\"xmp:ModifyDate\":\"2024-01-01T00:00:00Z\"}";
+        "{\"dc:title\":\"R\xc3\xa9sum\xc3\xa9 & <co>\",\"dc:subject\":\"a, b\",\"xmp:ModifyDate\":\"2024-01-01T00:00:00Z\","
+        "\"xmp:MetadataDate\":\"2024-01-01T00:00:00Z\"}";
     const std::string ref = dir.file("ref.pdf");
-    ASSERT_EQ(vellix_write_xmp(in.c_str(), ref.c_str(), json.c_str()), 1) << vellix_last_error();
+    // set-xmp edits the packet in place, keeping Info in agreement.
+    ASSERT_EQ(with_options(TOOL_OPTIONS | VELLIX_SYNC, [&] { return vellix_write_xmp(in.c_str(), ref.c_str(), json.c_str()); }), 1)
+        << vellix_last_error();
 
     const std::string p = dir.file("p.pdf"), j = dir.file("j.pdf");
     run_result r = run_tool({"set-xmp", in, "-o", p, "-p", "dc:title=R\xc3\xa9sum\xc3\xa9 & <co>", "--prop",
-                             "dc:subject=a, b", "-pxmp:ModifyDate=2024-01-01T00:00:00Z"});
+                             "dc:subject=a, b", "-pxmp:ModifyDate=2024-01-01T00:00:00Z",
+                             "-pxmp:MetadataDate=2024-01-01T00:00:00Z"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(mask_now(read_file(p)), mask_now(read_file(ref)));
     r = run_tool({"set-xmp", in, "--json", json, "-o", j});
@@ -749,6 +753,43 @@ TEST(CliTool, SignedDocumentsAreRewrittenOnlyWhenAskedFor) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_file(out).compare(0, original.size(), original), 0);
     EXPECT_EQ(run_tool({"info", f, "--incremental"}).status, 2);  // writers only
+}
+
+// Every writing command copies an object stream it leaves alone and ends
+// the copy with a cross-reference stream; --exact writes every object
+// plainly with a cross-reference table, as options 0 do.
+TEST(CliTool, WritersKeepUntouchedObjectStreamsUnlessExact) {
+    TempDir dir;
+    PdfBuilder b("1.5");
+    b.obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.obj(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    b.obj(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Resources << /Font << /F1 4 0 R >> >> >>");
+    b.obj(5, "<< /Title (Old) >>");
+    b.object_stream(10, {{4, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Note (IN-STREAM) >>"}});
+    b.xref_stream(11, "/Size 12 /Root 1 0 R /Info 5 0 R");
+    fs::create_directory(dir.file("src"));
+    const std::string in = dir.file("src/in.pdf"), out = dir.file("out.pdf"), out_dir = dir.file("cleared");
+    write_file(in, b.bytes());
+    const std::string stream_text = "4 0 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Note (IN-STREAM) >>";
+    for (bool exact : {false, true}) {
+        for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+                 {"set", in, "-o", out, "--title", "x"},
+                 {"clear", in, "-o", out},
+                 {"set-xmp", in, "-o", out, "-p", "dc:title=x"},
+                 {"clear-xmp", in, "-o", out},
+                 {"batch-clear", dir.file("src"), out_dir}}) {
+            SCOPED_TRACE(args[0] + (exact ? " --exact" : ""));
+            if (exact) args.push_back("--exact");
+            run_result r = run_tool(args);
+            ASSERT_EQ(r.status, 0) << r.err;
+            const std::string got = read_file(args[0] == "batch-clear" ? out_dir + "/in.pdf" : out);
+            EXPECT_EQ(got.find(stream_text) != std::string::npos, !exact);
+            EXPECT_EQ(got.find("/Type /XRef /Size") != std::string::npos, !exact);
+            EXPECT_EQ(got.find("\nxref\n0 ") != std::string::npos, exact);
+            EXPECT_NE(got.find("IN-STREAM"), std::string::npos);
+            fs::remove_all(out_dir);
+        }
+    }
 }
 
 TEST(CliTool, AFailedWriteToStandardOutputIsReported) {

@@ -461,6 +461,7 @@ TEST(CliBatch, WritersMirrorTheInputTree) {
         {{"--op", "clear"}, "\"author\":\"\"", "\"dc:creator\":\"Ada Marsh\""},
         {{"--op", "clear-xmp"}, "\"author\":\"Ada Marsh\"", "\"dc:creator\":\"\""},
         {{"--op", "clear-all"}, "\"author\":\"\"", "\"dc:creator\":\"\""},
+        {{"--op", "scrub"}, "\"author\":\"\"", "\"dc:creator\":\"\""},
         {{"--op", "set", "--json", "{\"author\":\"Bo\"}"}, "\"author\":\"Bo\"", "\"dc:creator\":\"Ada Marsh\""},
         {{"--op", "set-xmp", "--json", "{\"dc:creator\":\"Cy\"}"}, "\"author\":\"Ada Marsh\"", "\"dc:creator\":\"Cy\""},
     };

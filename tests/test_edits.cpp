@@ -104,16 +104,17 @@ const writer_case WRITERS[] = {
 
 }  // namespace
 
-TEST(EditOptions, NewBitsAreKnownAndReservedOnesStayUnknown) {
+TEST(EditOptions, NewBitsAreKnownAndOthersStayUnknown) {
     options_scope o(0);
-    unsigned all = VELLIX_UNICODE | VELLIX_RESOLVE | VELLIX_INCREMENTAL | VELLIX_KEEP_SIGNATURES;
-    EXPECT_EQ(all, 0x2Bu);
+    unsigned all = VELLIX_UNICODE | VELLIX_RESOLVE | VELLIX_KEEP_STREAMS | VELLIX_INCREMENTAL | VELLIX_SYNC |
+                   VELLIX_KEEP_SIGNATURES;
+    EXPECT_EQ(all, 0x3Fu);
     EXPECT_EQ(vellix_set_options(all), 0u);
     EXPECT_EQ(vellix_get_options(), all);
-    EXPECT_EQ(vellix_set_options(0x10u | VELLIX_INCREMENTAL), static_cast<unsigned>(-1));
-    EXPECT_STREQ(vellix_last_error(), "unknown option bits 0x10");
-    EXPECT_EQ(vellix_set_options(0x04u), static_cast<unsigned>(-1));
-    EXPECT_STREQ(vellix_last_error(), "unknown option bits 0x4");
+    EXPECT_EQ(vellix_set_options(0x40u | VELLIX_INCREMENTAL), static_cast<unsigned>(-1));
+    EXPECT_STREQ(vellix_last_error(), "unknown option bits 0x40");
+    EXPECT_EQ(vellix_set_options(0x154u), static_cast<unsigned>(-1));
+    EXPECT_STREQ(vellix_last_error(), "unknown option bits 0x140");
     EXPECT_EQ(vellix_get_options(), all);
 }
 
@@ -313,6 +314,39 @@ TEST(Incremental, NoSectionWhereStartxrefPointsIsRefused) {
     std::string out = dir.file("out.pdf");
     EXPECT_EQ(vellix_write(f.c_str(), out.c_str(), "T", nullptr, nullptr, nullptr), 0);
     EXPECT_FALSE(fs::exists(out));
+}
+
+// A file that ends inside a stream without "endstream" would swallow an
+// appended update (a reader takes everything after "stream" as its data), so
+// the update is refused rather than written unseen: in place the file keeps
+// its bytes, a copy is not made.
+TEST(Incremental, InputEndingInsideAnUnterminatedStreamIsRefused) {
+    TempDir dir;
+    const std::string open_end = table_fixture() + "15 0 obj\n<< /Length 5000 >>\nstream\nno end";
+    for (const writer_case& w : WRITERS) {
+        if (!w.additive) continue;
+        SCOPED_TRACE(w.name);
+        std::string f = dir.file("open.pdf"), out = dir.file("out.pdf");
+        write_file(f, open_end);
+        fs::remove(out);
+        ASSERT_EQ(title_of(f), "Old title");
+        options_scope o(VELLIX_INCREMENTAL);
+        const std::string msg = "cannot update " + f +
+                                " incrementally: a reader would not see the update (the file ends inside an "
+                                "unterminated stream or object); rewrite it without the incremental option";
+        EXPECT_EQ(w.run(f.c_str(), f.c_str()), 0);
+        EXPECT_EQ(std::string(vellix_last_error()), msg);
+        EXPECT_EQ(read_file(f), open_end);
+        EXPECT_EQ(w.run(f.c_str(), out.c_str()), 0);
+        EXPECT_EQ(std::string(vellix_last_error()), msg);
+        EXPECT_FALSE(fs::exists(out));
+        // A full rewrite serves it.
+        options_scope full(0);
+        EXPECT_EQ(w.run(f.c_str(), out.c_str()), 1) << vellix_last_error();
+    }
+    // No temporary file is left behind.
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename().string().rfind(".vellix-", 0), std::string::npos) << e.path();
 }
 
 // A hybrid file (a table whose trailer names /XRefStm) gets a table section

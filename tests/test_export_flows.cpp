@@ -38,6 +38,7 @@ TEST(ExportFlows, NullArgumentInEveryPositionFailsAlike) {
         {"security", [] { return !vellix_security(nullptr); }},
         {"analyze", [] { return !vellix_analyze(nullptr); }},
         {"page_labels", [] { return !vellix_page_labels(nullptr); }},
+        {"traces", [] { return !vellix_traces(nullptr); }},
         {"compare a", [&] { return !vellix_compare(nullptr, p); }},
         {"compare b", [&] { return !vellix_compare(p, nullptr); }},
         {"write in", [&] { return vellix_write(nullptr, o, "t", nullptr, nullptr, nullptr) == 0; }},
@@ -131,6 +132,7 @@ TEST(ExportFlows, UnicodeTextsAreValidUtf8WhateverTheFileHolds) {
         {"security", [&] { return vellix_security(p); }},
         {"analyze", [&] { return vellix_analyze(p); }},
         {"page_labels", [&] { return vellix_page_labels(p); }},
+        {"traces", [&] { return vellix_traces(p); }},
         {"compare", [&] { return vellix_compare(p, p); }},
         {"batch_read", [&] {
              const char* t = nullptr;

@@ -49,18 +49,17 @@ TEST(FuzzRegressions, TextExports) {
     }
 }
 
-// Full rewrites, and updates appended under VELLIX_INCREMENTAL.
+// Full rewrites, updates appended under VELLIX_INCREMENTAL, and rewrites
+// copying object streams under VELLIX_KEEP_STREAMS.
 TEST(FuzzRegressions, Writers) {
     TempDir tmp;
-    for (unsigned bits : {0u, VELLIX_INCREMENTAL}) {
-        vellix_set_options(bits);
+    for (unsigned bits : {0u, VELLIX_INCREMENTAL, VELLIX_KEEP_STREAMS}) {
         for (const fs::path& f : pdf_cases()) {
             std::string data = read_file(f);
-            EXPECT_EQ(fuzzprop::check_writers(tmp.path().string(), bytes_of(data), data.size()), "")
+            EXPECT_EQ(fuzzprop::check_writers(tmp.path().string(), bytes_of(data), data.size(), bits), "")
                 << f.filename() << " options " << bits;
         }
     }
-    vellix_set_options(0);
 }
 
 // The committed seeds of the PDF targets, through the same properties (both
@@ -80,6 +79,8 @@ TEST(FuzzRegressions, Seeds) {
         std::string data = read_file(f);
         EXPECT_EQ(fuzzprop::check_text_exports(dir.string(), bytes_of(data), data.size()), "") << f.filename();
         EXPECT_EQ(fuzzprop::check_writers(dir.string(), bytes_of(data), data.size()), "") << f.filename();
+        EXPECT_EQ(fuzzprop::check_writers(dir.string(), bytes_of(data), data.size(), VELLIX_KEEP_STREAMS), "")
+            << f.filename() << " (keep streams)";
     }
 }
 

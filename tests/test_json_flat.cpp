@@ -83,6 +83,44 @@ TEST(JsonParseFlat, EscapesDifferBetweenKeysAndValues) {
     EXPECT_EQ(p.got[0].second, "v\n\t\r\"\\/u00e9bf");
 }
 
+// Standard escapes, as any JSON encoder writes them (Python's json.dumps
+// escapes every non-ASCII character by default).
+TEST(JsonParseFlat, StandardEscapes) {
+    struct escape_case {
+        std::string value;  // the JSON text between the value's quotes
+        int result;
+        std::string want;
+    };
+    const escape_case cases[] = {
+        {R"(\n\t\r\"\\\/\b\f)", 1, "\n\t\r\"\\/\b\f"},
+        {R"(Jos\u00e9)", 1, "Jos\xc3\xa9"},
+        {R"(\u00C9\u00e9)", 1, "\xc3\x89\xc3\xa9"},
+        {R"(\u0041\u007f\u0080\u07ff\u0800\uffff)", 1, "A\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf"},
+        {R"(\u65e5\u672c)", 1, "\xe6\x97\xa5\xe6\x9c\xac"},
+        {R"(\ud83d\ude00!)", 1, "\xf0\x9f\x98\x80!"},     // a surrogate pair is one character
+        {R"(\udbff\udfff)", 1, "\xf4\x8f\xbf\xbf"},
+        {R"(\ud83d)", 0, ""},                               // high surrogate alone
+        {R"(\ud83dx)", 0, ""},
+        {R"(\ud83d\u0041)", 0, ""},                         // high surrogate, then no low one
+        {R"(\ude00)", 0, ""},                               // low surrogate alone
+        {R"(\u0000)", 0, ""},                               // NUL cannot be carried on
+        {R"(\u12)", 0, ""},
+        {R"(\u12g4)", 0, ""},
+        {R"(\x41)", 0, ""},                                 // not a JSON escape
+        {R"(\q)", 0, ""},
+    };
+    for (const auto& c : cases) {
+        const std::string text = "{\"k\\u00e9\":\"" + c.value + "\"}";
+        jsonobj obj;
+        EXPECT_EQ(json_parse_flat(text.c_str(), &obj, json_escapes::standard) ? 1 : 0, c.result) << text;
+        if (c.result) {
+            ASSERT_EQ(obj.size(), 1u) << text;
+            EXPECT_EQ(obj[0].key, "k\xc3\xa9") << text;
+            EXPECT_EQ(obj[0].value, c.want) << text;
+        }
+    }
+}
+
 TEST(JsonParseFlat, RawBytesInsideQuotesAreKept) {
     std::string text = "{\"t\\u\":\"a\tb\nc\x01\xc3\xa9\xff\"}";
     parsed p = parse(text);

@@ -30,7 +30,12 @@ std::string fixture(int i) {
 // One call: returns its result text (or "!" + message on failure).
 using call = std::function<std::string(const std::string& path, const std::string& out)>;
 
-std::string text_or_error(const char* t) { return t ? std::string(t) : "!" + std::string(vellix_last_error()); }
+std::string text_or_error(const char* t) {
+    if (t) return t;
+    std::string e = "!";
+    e += vellix_last_error();
+    return e;
+}
 
 std::vector<call> calls() {
     return {
@@ -42,8 +47,7 @@ std::vector<call> calls() {
         [](const std::string& p, const std::string&) { return text_or_error(vellix_analyze(p.c_str())); },
         [](const std::string& p, const std::string&) { return text_or_error(vellix_page_labels(p.c_str())); },
         [](const std::string& p, const std::string& o) {
-            if (!vellix_write(p.c_str(), o.c_str(), "New", nullptr, nullptr, nullptr))
-                return "!" + std::string(vellix_last_error());
+            if (!vellix_write(p.c_str(), o.c_str(), "New", nullptr, nullptr, nullptr)) return text_or_error(nullptr);
             std::string r = text_or_error(vellix_read(o.c_str()));
             // ModDate is the current time: keep only the fields that do not depend on it.
             return r.substr(0, r.find("\"creation_date\""));

@@ -94,6 +94,29 @@ TEST_F(WriteUnicode, WriteFullTakesUtf8ForEveryField) {
     EXPECT_EQ(pdfinfo_field(out, "Creator:"), SMILE);
 }
 
+// JSON from an encoder that escapes non-ASCII text ("\u00dc", surrogate
+// pairs) gives the same document as the same text written raw.
+TEST_F(WriteUnicode, EscapedJsonIsDecodedLikeRawUtf8) {
+    const std::string escaped =
+        R"({"title":"\u00dcber Stra\u00dfe \ud83d\ude00","author":"tab\there \"q\" \/"})";
+    ASSERT_EQ(vellix_write_full(in.c_str(), out.c_str(), escaped.c_str()), 1) << vellix_last_error();
+    EXPECT_EQ(read_back(VELLIX_UNICODE, "title"), "\xC3\x9C" "ber Stra\xC3\x9F" "e \xF0\x9F\x98\x80");
+    EXPECT_EQ(read_back(VELLIX_UNICODE, "author"), "tab\there \"q\" /");
+
+    ASSERT_EQ(vellix_write_xmp(in.c_str(), out.c_str(), R"({"dc:title":"Jos\u00e9"})"), 1) << vellix_last_error();
+    const char* x = vellix_read_xmp(out.c_str());
+    ASSERT_NE(x, nullptr) << vellix_last_error();
+    EXPECT_EQ(json_string_member(x, "dc:title"), "Jos\xC3\xA9");
+
+    // A lone surrogate is no text: refused like invalid UTF-8, nothing written.
+    write_file(out, "previous");
+    EXPECT_EQ(vellix_write_full(in.c_str(), out.c_str(), R"({"title":"\ud83d"})"), 0);
+    EXPECT_STREQ(vellix_last_error(), "invalid JSON object for vellix_write_full");
+    EXPECT_EQ(vellix_write_xmp(in.c_str(), out.c_str(), R"({"dc:title":"\ude00"})"), 0);
+    EXPECT_STREQ(vellix_last_error(), "invalid XMP JSON (flat object of strings required)");
+    EXPECT_EQ(read_file(out), "previous");
+}
+
 // A value that is not UTF-8: the message names the field, the result is 0,
 // and no file is written (an existing output stays as it was).
 TEST_F(WriteUnicode, InvalidUtf8IsRefusedAndNothingIsWritten) {

@@ -16,7 +16,7 @@ from pdfgen import minimal_pdf
 # Package function, tool command.
 REPORTS = [(vellix.read, "info"), (vellix.read_xmp, "xmp"), (vellix.fonts, "fonts"), (vellix.images, "images"),
            (vellix.bookmarks, "bookmarks"), (vellix.security, "security"), (vellix.analyze, "analyze"),
-           (vellix.page_labels, "labels")]
+           (vellix.page_labels, "labels"), (vellix.traces, "traces")]
 
 
 @pytest.fixture
@@ -88,9 +88,65 @@ def test_writers(tmp_path, rich):
     vellix.clear(SAMPLE, out)
     assert vellix.read(out)["author"] == ""
     vellix.write_xmp(SAMPLE, out, {"dc:title": "Neu", "dc:subject": "a, b"})
-    assert vellix.read_xmp(out)["dc:title"] == "Neu"
+    xmp, info = vellix.read_xmp(out), vellix.read(out)
+    assert xmp["dc:title"] == "Neu" and info["title"] == "Neu"  # kept in agreement
+    assert xmp["dc:creator"] == vellix.read_xmp(SAMPLE)["dc:creator"]  # the packet is edited, not replaced
+    vellix.write_xmp(SAMPLE, out, {"dc:title": "Neu"}, sync=False)
+    assert vellix.read_xmp(out)["dc:creator"] == "" and vellix.read(out)["title"] != "Neu"
     vellix.clear_xmp(SAMPLE, out)
     assert vellix.read_xmp(out)["dc:creator"] == ""
+
+
+SIGNED = os.path.join(SOURCE_DIR, "tests", "signed", "self-signed.pdf")
+
+
+def test_writers_keep_signatures_and_object_streams_as_the_tool_does(tmp_path):
+    out = str(tmp_path / "o.pdf")
+    # A full rewrite of a signed file is refused unless asked for.
+    with pytest.raises(vellix.Error) as e:
+        vellix.write(SIGNED, out, title="T")
+    assert str(e.value) == "the document is signed; rewriting it would invalidate its signatures: " + SIGNED
+    assert not os.path.exists(out)
+    vellix.write(SIGNED, out, title="T", keep_signatures=False)
+    assert vellix.read(out)["title"] == "T"
+    # An update appended to the input's bytes keeps it signed.
+    for fn, arg in ((vellix.write, {"title": "T2"}),):
+        fn(SIGNED, out, incremental=True, **arg)
+    data, signed = open(out, "rb").read(), open(SIGNED, "rb").read()
+    assert data.startswith(signed) and len(data) - len(signed) < 4096
+    assert vellix.read(out)["title"] == "T2"
+    vellix.write_xmp(SIGNED, out, {"dc:title": "X"}, incremental=True)
+    assert open(out, "rb").read().startswith(signed) and vellix.read_xmp(out)["dc:title"] == "X"
+
+    # Object streams no edit touches are copied as they are.
+    if not shutil.which("qpdf"):
+        pytest.skip("qpdf makes the object-stream input")
+    plain, packed = tmp_path / "plain.pdf", str(tmp_path / "packed.pdf")
+    plain.write_bytes(minimal_pdf(150, {"Title": b"Old"}))  # two object streams, Info in the second
+    subprocess.run(["qpdf", "--object-streams=generate", str(plain), packed], check=True)
+    vellix.write(packed, out, title="T")
+    assert b"/ObjStm" in open(out, "rb").read()
+    vellix.write(packed, out, title="T", keep_streams=False)
+    assert b"/ObjStm" not in open(out, "rb").read()
+    vellix.write(packed, out, title="T", exact=True)  # options 0: every object written plainly
+    assert b"/ObjStm" not in open(out, "rb").read()
+
+
+def test_scrub_leaves_only_a_new_identifier(tmp_path):
+    out = str(tmp_path / "s.pdf")
+    before = vellix.traces(SAMPLE)
+    assert {i["kind"] for i in before["items"]} >= {"xmp"} and before["revisions"][0]["info"]
+    vellix.scrub(SAMPLE, out)
+    after = vellix.traces(out)
+    assert [i["kind"] for i in after["items"]] == ["id"]
+    assert [r["info"] for r in after["revisions"]] == [None]
+    assert vellix.read(out)["pages"] == vellix.read(SAMPLE)["pages"]
+    assert not any(vellix.read_xmp(out).values())
+    with pytest.raises(vellix.Error) as e:
+        vellix.scrub(SIGNED, out)
+    assert str(e.value).startswith("the document is signed")
+    vellix.scrub(SIGNED, out, keep_signatures=False)
+    assert [i["kind"] for i in vellix.traces(out)["items"]] == ["id"]
 
 
 def test_compare_and_the_directory_exports(tmp_path):

@@ -6,6 +6,15 @@ texts as UTF-8 ``str``; ``resolve=True``: structures read as the PDF standard
 defines them). ``exact=True`` runs it with options 0, the byte-exact rules,
 and gives every string value as ``bytes``, exactly as the file holds it.
 
+Writers also keep what the tool's writers keep: ``keep_streams`` (object
+streams no edit touches are copied as they are, still compressed) and
+``keep_signatures`` (a full rewrite of a signed document is refused, as it
+would break the signatures) are on unless ``exact=True`` or set to False;
+``incremental=True`` (write, write_full, write_xmp) appends the change to the
+input's bytes instead of rewriting them, which keeps signatures valid;
+``sync`` (write, write_full, write_xmp; on unless ``exact=True``) keeps Info
+and XMP in agreement, editing the document's packet in place.
+
 Reports return dicts and lists; writers return None. A failed call raises
 :class:`Error` with the library's message.
 
@@ -23,15 +32,19 @@ import threading
 from typing import Any, Callable, Dict, List, Mapping, Optional, Union
 
 __all__ = [
-    "Error", "UNICODE", "RESOLVE", "library_path",
+    "Error", "UNICODE", "RESOLVE", "KEEP_STREAMS", "INCREMENTAL", "SYNC", "KEEP_SIGNATURES", "library_path",
     "read", "read_xmp", "fonts", "images", "bookmarks", "security", "analyze", "page_labels",
     "compare", "batch_read",
-    "write", "write_full", "clear", "write_xmp", "clear_xmp", "batch_clear",
+    "traces", "write", "write_full", "clear", "write_xmp", "clear_xmp", "scrub", "batch_clear",
 ]
 __version__ = "0.1.0"
 
 UNICODE = 0x01
 RESOLVE = 0x02
+KEEP_STREAMS = 0x04
+INCREMENTAL = 0x08
+SYNC = 0x10
+KEEP_SIGNATURES = 0x20
 
 Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 Text = Union[str, bytes]
@@ -66,7 +79,7 @@ def _candidates() -> List[str]:
 
 
 _REPORTS = ["vellix_read", "vellix_read_xmp", "vellix_fonts", "vellix_images", "vellix_bookmarks",
-            "vellix_security", "vellix_analyze", "vellix_page_labels"]
+            "vellix_security", "vellix_analyze", "vellix_page_labels", "vellix_traces"]
 
 
 def _load() -> ctypes.CDLL:
@@ -91,7 +104,7 @@ def _load() -> ctypes.CDLL:
         lib.vellix_batch_read.argtypes = [s, ctypes.POINTER(s)]
         lib.vellix_batch_read.restype = i
         lib.vellix_write.argtypes, lib.vellix_write.restype = [s, s, s, s, s, s], i
-        for name in ("vellix_clear", "vellix_clear_xmp", "vellix_batch_clear"):
+        for name in ("vellix_clear", "vellix_clear_xmp", "vellix_scrub", "vellix_batch_clear"):
             getattr(lib, name).argtypes, getattr(lib, name).restype = [s, s], i
         for name in ("vellix_write_full", "vellix_write_xmp"):
             getattr(lib, name).argtypes, getattr(lib, name).restype = [s, s, s], i
@@ -111,6 +124,24 @@ def _options(unicode: bool, resolve: bool, exact: bool) -> int:
     if exact:
         return 0
     return (UNICODE if unicode else 0) | (RESOLVE if resolve else 0)
+
+
+def _writer_options(unicode: bool, resolve: bool, exact: bool, keep_streams: Optional[bool],
+                    keep_signatures: Optional[bool], incremental: bool = False,
+                    sync: Optional[bool] = False) -> int:
+    """The reading options, plus the edit options: keep_streams,
+    keep_signatures (and sync, for the Info and XMP writers) default to on
+    (as in the tool) unless exact."""
+    bits = _options(unicode, resolve, exact)
+    if sync if sync is not None else not exact:
+        bits |= SYNC
+    if keep_streams if keep_streams is not None else not exact:
+        bits |= KEEP_STREAMS
+    if keep_signatures if keep_signatures is not None else not exact:
+        bits |= KEEP_SIGNATURES
+    if incremental:
+        bits |= INCREMENTAL
+    return bits
 
 
 def _call(name: str, options: int, *args: Any) -> Any:
@@ -173,6 +204,7 @@ _bookmarks = _report("vellix_bookmarks")
 _security = _report("vellix_security")
 _analyze = _report("vellix_analyze")
 _page_labels = _report("vellix_page_labels")
+_traces = _report("vellix_traces")
 
 
 def read(path: Path, *, unicode: bool = True, resolve: bool = True, exact: bool = False) -> Dict[str, Any]:
@@ -215,6 +247,14 @@ def page_labels(path: Path, *, unicode: bool = True, resolve: bool = True, exact
     return _page_labels(path, unicode=unicode, resolve=resolve, exact=exact)
 
 
+def traces(path: Path, *, unicode: bool = True, resolve: bool = True, exact: bool = False) -> Dict[str, Any]:
+    """Every place metadata lives in the file: "revisions" (the incremental
+    sections oldest first, each with the Info values its trailer named) and
+    "items" (every Info-like dictionary, XMP packet, /PieceInfo and /ID, with
+    its object, revision, owner, offset, reachability and values)."""
+    return _traces(path, unicode=unicode, resolve=resolve, exact=exact)
+
+
 def compare(path_a: Path, path_b: Path, *, unicode: bool = True, resolve: bool = True,
             exact: bool = False) -> Dict[str, Any]:
     """The Info fields of two files grouped as added, removed, changed and same."""
@@ -243,9 +283,11 @@ def _check(name: str, ok: int) -> None:
 
 def write(in_path: Path, out_path: Path, *, title: Optional[Text] = None, author: Optional[Text] = None,
           subject: Optional[Text] = None, keywords: Optional[Text] = None, unicode: bool = True,
-          resolve: bool = True, exact: bool = False) -> None:
+          resolve: bool = True, exact: bool = False, keep_streams: Optional[bool] = None,
+          keep_signatures: Optional[bool] = None, incremental: bool = False, sync: Optional[bool] = None) -> None:
     """Writes a copy with up to four Info values replaced (None keeps a field)."""
-    _check("vellix_write", _call("vellix_write", _options(unicode, resolve, exact), _path(in_path), _path(out_path),
+    _check("vellix_write", _call("vellix_write", _writer_options(unicode, resolve, exact, keep_streams,
+                                                                   keep_signatures, incremental, sync), _path(in_path), _path(out_path),
                                  _text(title), _text(author), _text(subject), _text(keywords)))
 
 
@@ -263,37 +305,59 @@ def _flat_json(pairs: Mapping[Text, Text]) -> bytes:
 
 
 def write_full(in_path: Path, out_path: Path, fields: Mapping[Text, Text], *, unicode: bool = True,
-               resolve: bool = True, exact: bool = False) -> None:
+               resolve: bool = True, exact: bool = False, keep_streams: Optional[bool] = None,
+               keep_signatures: Optional[bool] = None, incremental: bool = False,
+               sync: Optional[bool] = None) -> None:
     """Writes a copy with any of the eight Info values (keys title, author,
     subject, keywords, creator, producer, creation_date, mod_date)."""
-    _check("vellix_write_full", _call("vellix_write_full", _options(unicode, resolve, exact), _path(in_path),
+    _check("vellix_write_full", _call("vellix_write_full", _writer_options(unicode, resolve, exact, keep_streams,
+                                                                             keep_signatures, incremental, sync), _path(in_path),
                                       _path(out_path), _flat_json(fields)))
 
 
-def clear(in_path: Path, out_path: Path, *, unicode: bool = True, resolve: bool = True, exact: bool = False) -> None:
+def clear(in_path: Path, out_path: Path, *, unicode: bool = True, resolve: bool = True, exact: bool = False,
+          keep_streams: Optional[bool] = None, keep_signatures: Optional[bool] = None) -> None:
     """Writes a copy without the Info dictionary."""
-    _check("vellix_clear", _call("vellix_clear", _options(unicode, resolve, exact), _path(in_path), _path(out_path)))
+    _check("vellix_clear", _call("vellix_clear", _writer_options(unicode, resolve, exact, keep_streams, keep_signatures), _path(in_path), _path(out_path)))
 
 
 def write_xmp(in_path: Path, out_path: Path, properties: Mapping[Text, Text], *, unicode: bool = True,
-              resolve: bool = True, exact: bool = False) -> None:
-    """Writes a copy with a new XMP packet of these properties (keys like "dc:title")."""
-    _check("vellix_write_xmp", _call("vellix_write_xmp", _options(unicode, resolve, exact), _path(in_path),
+              resolve: bool = True, exact: bool = False, keep_streams: Optional[bool] = None,
+              keep_signatures: Optional[bool] = None, incremental: bool = False,
+              sync: Optional[bool] = None) -> None:
+    """Sets these XMP properties (keys like "dc:title"; an empty value removes
+    one). With sync (the default) the document's packet is edited in place and
+    the matching Info fields are set; otherwise a new packet holds exactly
+    these properties."""
+    _check("vellix_write_xmp", _call("vellix_write_xmp", _writer_options(unicode, resolve, exact, keep_streams,
+                                                                           keep_signatures, incremental, sync), _path(in_path),
                                      _path(out_path), _flat_json(properties)))
 
 
 def clear_xmp(in_path: Path, out_path: Path, *, unicode: bool = True, resolve: bool = True,
-              exact: bool = False) -> None:
+              exact: bool = False, keep_streams: Optional[bool] = None,
+              keep_signatures: Optional[bool] = None) -> None:
     """Writes a copy without the XMP metadata stream."""
-    _check("vellix_clear_xmp", _call("vellix_clear_xmp", _options(unicode, resolve, exact), _path(in_path),
+    _check("vellix_clear_xmp", _call("vellix_clear_xmp", _writer_options(unicode, resolve, exact, keep_streams, keep_signatures), _path(in_path),
                                      _path(out_path)))
 
 
+def scrub(in_path: Path, out_path: Path, *, keep_streams: Optional[bool] = None,
+          keep_signatures: Optional[bool] = None, exact: bool = False) -> None:
+    """Writes a copy that keeps no metadata: no Info, no XMP anywhere, no
+    /PieceInfo, no earlier revision, no unused object, a new random /ID. The
+    copy is read back first; if any trace remains nothing is written and
+    Error is raised. A signed document is refused unless keep_signatures=False."""
+    _check("vellix_scrub", _call("vellix_scrub", _writer_options(True, True, exact, keep_streams, keep_signatures),
+                                 _path(in_path), _path(out_path)))
+
+
 def batch_clear(in_dir: Path, out_dir: Path, *, unicode: bool = True, resolve: bool = True,
-                exact: bool = False) -> int:
+                exact: bool = False, keep_streams: Optional[bool] = None,
+                keep_signatures: Optional[bool] = None) -> int:
     """Writes copies of every .pdf file of in_dir without Info and XMP into
     out_dir; returns the number written."""
-    n = _call("vellix_batch_clear", _options(unicode, resolve, exact), _path(in_dir), _path(out_dir))
+    n = _call("vellix_batch_clear", _writer_options(unicode, resolve, exact, keep_streams, keep_signatures), _path(in_dir), _path(out_dir))
     if n < 0:
         raise _fail("vellix_batch_clear")
     return int(n)

@@ -86,7 +86,7 @@ const char* report_flow(result_slot& slot, const char* fail_msg, int allow_encry
 // (the export's JSON text), runs check(&req) (the export's own checks and the
 // request they give, made before any file is opened; false when it has
 // recorded a failure), loads in_path and writes out_path as the options ask
-// (doc_write_opts). 1 on
+// (path_write_opts: an incremental update loads only what it appends). 1 on
 // success with the message empty, 0 with the failing step's message; an
 // exception gives "out of memory".
 template <class Check>
@@ -96,9 +96,7 @@ int write_flow(const char* in_path, const char* out_path, std::initializer_list<
         if (!args_given({in_path, out_path}) || !args_given(more)) return 0;
         write_request req;
         if (!check(&req)) return 0;
-        pdf_doc doc;
-        if (doc_load(in_path, &doc, 0) != 0) return 0;
-        return doc_write_opts(doc, in_path, out_path, req);
+        return path_write_opts(in_path, out_path, req);
     });
 }
 

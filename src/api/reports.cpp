@@ -50,6 +50,12 @@ extern "C" VELLIX_API const char* vellix_page_labels(const char* path) {
     return report_flow(g_labels_json, JSON_FAILED, 0, page_labels_build, path);
 }
 
+// Encrypted files give their revisions and /ID.
+thread_local result_slot g_traces_json;
+extern "C" VELLIX_API const char* vellix_traces(const char* path) {
+    return report_flow(g_traces_json, JSON_FAILED, 1, traces_build, path);
+}
+
 thread_local result_slot g_compare_json;
 extern "C" VELLIX_API const char* vellix_compare(const char* path_a, const char* path_b) {
     return report_flow(g_compare_json, JSON_FAILED, 0, compare_build, path_a, path_b);

@@ -9,6 +9,7 @@
 
 #include "core/strbuf.h"
 #include "load/doc.h"
+#include "load/graph.h"
 
 constexpr int INFO_FIELD_COUNT = 8;
 
@@ -91,3 +92,9 @@ const obj_entry* info_obj_writable(const pdf_doc& doc);
 // The JSON text of vellix_read for doc into b; always true (a failed append
 // leaves b empty).
 bool read_json_build(const pdf_doc& doc, strbuf& b);
+
+// Whether the dictionary d is one an Info dictionary could be, named or not:
+// no /Type and no /Subtype, and an Info key other than /Title, or a /Title
+// without the /Parent of an outline item. The rule by which metadata traces
+// are found and scrubbed.
+bool dict_info_like(pdf_val d);

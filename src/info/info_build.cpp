@@ -72,12 +72,13 @@ bool append_hex(strbuf* b, const std::string& bytes) {
     return buf_bytes(b, hex.data(), hex.size()) != nullptr;
 }
 
-// " /Key " and the value: a literal string, or under OPT_UNICODE, for a value
+// " /Key " and the value: a literal string, or under OPT_UNICODE (and
+// OPT_SYNC, whose texts are UTF-8), for a value
 // that is not printable ASCII, its UTF-16BE text string (with FE FF) in
 // hexadecimal, which no byte handling on the way can alter.
 bool append_value(strbuf* b, int field, const char* value) {
     if (!buf_str(b, " /") || !buf_str(b, INFO_KEYS[field]) || !buf_bytes(b, " ", 1)) return false;
-    if (option_on(OPT_UNICODE)) {
+    if (option_on(OPT_UNICODE) || option_on(OPT_SYNC)) {
         std::string stored;
         if (!utf8_to_text_string(value, &stored)) return false;  // refused by info_values_utf8_check first
         if (stored != value) return append_hex(b, stored);
@@ -88,7 +89,7 @@ bool append_value(strbuf* b, int field, const char* value) {
 }  // namespace
 
 bool info_values_utf8_check(const info_values& v) {
-    if (!option_on(OPT_UNICODE)) return true;
+    if (!option_on(OPT_UNICODE) && !option_on(OPT_SYNC)) return true;
     for (int f = 0; f < INFO_FIELD_COUNT; ++f) {
         if (v.given[f] && !utf8_valid(v.given[f])) {
             set_error("%s is not valid UTF-8", KEYS[f]);

@@ -38,6 +38,19 @@ struct obj_entry {
     // pdf_doc::lazy.streams) and its start in that stream's text; -1 otherwise.
     int32_t objstm_stream = -1;
     int32_t objstm_off = -1;
+    // A row from an object stream: its stream (an index into
+    // pdf_doc::containers) and its place in that stream's list; -1 otherwise.
+    int32_t objstm_container = -1;
+    int32_t objstm_index = -1;
+};
+
+// An object stream that yielded rows: its own row as found in the file, and
+// the object numbers its header lists, in order (every one, usable or not),
+// as pdf_doc::container_members[first_member, first_member + count).
+struct objstm_container {
+    obj_entry row;
+    uint64_t first_member = 0;
+    int32_t count = 0;
 };
 
 // An object stream whose rows are known and whose text is decoded when one of
@@ -106,9 +119,12 @@ struct pdf_doc {
     dict_closer dicts;
     // Rows of objs (ascending) that are object stream containers, as
     // objstm_expand found them; doc_select tests every row itself when
-    // containers_known is false.
-    std::vector<size_t> containers;
-    bool containers_known = false;
+    // container_rows_known is false.
+    std::vector<size_t> container_rows;
+    bool container_rows_known = false;
+    // The object streams rows were taken from, and the numbers they list.
+    std::vector<objstm_container> containers;
+    std::vector<int32_t> container_members;
     // Object streams decoded on first use: reading a loaded document decodes
     // them, so this cache is mutable (a document serves one thread at a time).
     mutable lazy_streams lazy;
@@ -131,6 +147,9 @@ const uint8_t* doc_row_text(const pdf_doc& doc, const obj_entry& e);
 // with full expansion leaves them: for code that walks doc.objs and reads
 // objstm_text directly (the file emitter).
 void doc_expand_all(const pdf_doc& doc);
+// The same for one row: sets its objstm_text when its stream is decoded on
+// demand and it has none yet.
+void doc_expand_row(const pdf_doc& doc, const obj_entry& e);
 
 // Test aids, per thread: with full expansion on, loads expand every object
 // stream in full while loading (the reference the on-demand decoding is

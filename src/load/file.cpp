@@ -18,6 +18,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -31,28 +33,30 @@ void unmapper::operator()(void* p) const noexcept {
     if (p) munmap(p, static_cast<size_t>(len));
 }
 
+void open_file::reset() noexcept {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+}
+
 namespace {
 
 constexpr uint64_t MAP_MIN = 1u << 20;
 
-// Reads n bytes into buf; fread may return short counts for huge requests, so
-// it is called until the data is in or the file gives no more.
-bool read_all(FILE* f, uint8_t* buf, uint64_t n) {
+// Reads n bytes into buf, calling read until the data is in or the file
+// gives no more.
+bool read_all(int fd, uint8_t* buf, uint64_t n) {
     uint64_t got = 0;
     while (got < n) {
-        size_t k = std::fread(buf + got, 1, static_cast<size_t>(n - got), f);
-        if (k == 0) return false;
-        got += k;
+        ssize_t k = read(fd, buf + got, static_cast<size_t>(std::min<uint64_t>(n - got, 1u << 30)));
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) return false;
+        got += static_cast<uint64_t>(k);
     }
     return true;
 }
 
-// Maps n bytes of the regular file fd; false when it is not one of that size
-// or cannot be mapped.
+// Maps the n bytes of a regular file; false when it cannot be mapped.
 bool map_file(int fd, uint64_t n, pdf_doc* doc) {
-    struct stat st;
-    if (n < MAP_MIN || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != n)
-        return false;
     void* p = mmap(nullptr, static_cast<size_t>(n), PROT_READ, MAP_PRIVATE, fd, 0);
     if (p == MAP_FAILED) return false;
     madvise(p, static_cast<size_t>(n), MADV_SEQUENTIAL);
@@ -64,14 +68,24 @@ bool map_file(int fd, uint64_t n, pdf_doc* doc) {
 
 }  // namespace
 
+// One open, one fstat and one read for a small file: the size of a regular
+// file comes from fstat; other files (devices, pipes) are measured by seeking
+// to their end, which a pipe refuses ("empty input file").
 int doc_read_file(const char* path, pdf_doc* doc, open_file* keep) {
-    open_file f(std::fopen(path, "rb"));
+    open_file f(open(path, O_RDONLY | O_CLOEXEC));
     if (!f) return set_error("cannot open %s", path), -1;
+    struct stat st;
+    const bool regular = fstat(f.get(), &st) == 0 && S_ISREG(st.st_mode);
     long long size = -1;
-    if (fseeko(f.get(), 0, SEEK_END) == 0) size = ftello(f.get());
-    if (size <= 0 || fseeko(f.get(), 0, SEEK_SET) != 0) return set_error("empty input file: %s", path), -1;
+    if (regular) {
+        size = st.st_size;
+    } else {
+        off_t end = lseek(f.get(), 0, SEEK_END);
+        if (end >= 0 && lseek(f.get(), 0, SEEK_SET) == 0) size = end;
+    }
+    if (size <= 0) return set_error("empty input file: %s", path), -1;
     const auto n = static_cast<uint64_t>(size);
-    if (map_file(fileno(f.get()), n, doc)) {
+    if (regular && n >= MAP_MIN && map_file(f.get(), n, doc)) {
         *keep = std::move(f);
         return 0;
     }
@@ -91,7 +105,7 @@ int doc_read_file(const char* path, pdf_doc* doc, open_file* keep) {
 int doc_check_size(const char* path, const pdf_doc& doc, open_file* f) {
     if (!*f) return 0;
     struct stat st;
-    bool ok = fstat(fileno(f->get()), &st) == 0 && static_cast<uint64_t>(st.st_size) >= static_cast<uint64_t>(doc.len);
+    bool ok = fstat(f->get(), &st) == 0 && static_cast<uint64_t>(st.st_size) >= static_cast<uint64_t>(doc.len);
     f->reset();
     return ok ? 0 : (set_error("read error on %s", path), -1);
 }

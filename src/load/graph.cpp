@@ -3,12 +3,13 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "syntax/codecs.h"
 
 namespace graph_detail {
 
-bool is_delim(uint8_t c) {
+constexpr bool is_delim(uint8_t c) {
     return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' ||
            c == '%';
 }
@@ -26,12 +27,27 @@ pos skip_ws_comments(const uint8_t* t, pos p, pos end) {
     return p;
 }
 
+namespace {
+
+// Which bytes are regular characters (neither white space nor a delimiter).
+struct regular_table {
+    bool regular[256];
+    constexpr regular_table() : regular() {
+        for (int c = 0; c < 256; ++c) regular[c] = !is_pdf_ws(static_cast<uint8_t>(c)) && !is_delim(static_cast<uint8_t>(c));
+    }
+};
+constexpr regular_table REGULAR;
+
+}  // namespace
+
 pos regular_run_end(const uint8_t* t, pos p, pos end) {
-    while (p < end && !is_pdf_ws(t[p]) && !is_delim(t[p])) ++p;
+    while (p < end && REGULAR.regular[t[p]]) ++p;
     return p;
 }
 
 std::string name_bytes(const uint8_t* t, pos p, pos e) {
+    const char* first = reinterpret_cast<const char*>(t + p);
+    if (e > p && !std::memchr(first, '#', static_cast<size_t>(e - p))) return std::string(first, static_cast<size_t>(e - p));
     std::string out;
     out.reserve(static_cast<size_t>(e - p));
     for (pos i = p; i < e; ++i) {

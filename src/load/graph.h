@@ -93,6 +93,11 @@ private:
     std::vector<int32_t> index_;
 };
 
+// Calls f(num) for every reference "N G R" in t[start, end): strings,
+// comments and names are skipped, so "1 0 R" inside a string is no reference.
+template <class F>
+void refs_each(const uint8_t* t, pos start, pos end, F&& f);
+
 // --- Implementation of the templates ---------------------------------------
 
 namespace graph_detail {
@@ -119,11 +124,15 @@ void dict_each(pdf_val d, F&& f) {
         p = graph_detail::skip_ws_comments(t, p, d.end);
         if (p >= d.end || t[p] != '/') return;  // ">>", the end, or malformed
         pos ke = graph_detail::regular_run_end(t, p + 1, d.end);
-        std::string key = graph_detail::name_bytes(t, p + 1, ke);
+        // Most keys hold no #xx escape: they are viewed in place, not copied.
+        std::string_view raw(reinterpret_cast<const char*>(t + p + 1), static_cast<size_t>(ke - p - 1));
+        std::string decoded;
+        if (raw.find('#') != std::string_view::npos) decoded = graph_detail::name_bytes(t, p + 1, ke);
+        std::string_view key = decoded.empty() ? raw : std::string_view(decoded);
         pos v = graph_detail::skip_ws_comments(t, ke, d.end);
         pos ve = graph_detail::val_end(t, v, d.end);
         if (ve < 0 || ve <= v) return;
-        if (!f(std::string_view(key), pdf_val{t, v, d.end})) return;
+        if (!f(key, pdf_val{t, v, d.end})) return;
         p = ve;
     }
 }
@@ -140,5 +149,53 @@ void array_each(pdf_val a, F&& f) {
         if (ve < 0 || ve <= p) return;
         if (!f(pdf_val{t, p, a.end})) return;
         p = ve;
+    }
+}
+
+template <class F>
+void refs_each(const uint8_t* t, pos start, pos end, F&& f) {
+    int64_t a = -1, b = -1;  // the last two integers, in order
+    pos p = start;
+    while (p < end) {
+        uint8_t c = t[p];
+        if (is_pdf_ws(c)) {
+            ++p;
+        } else if (c == '%') {
+            while (p < end && t[p] != '\r' && t[p] != '\n') ++p;
+        } else if (c == '(') {
+            p = literal_end(t, p, end);
+            if (p < 0) return;
+            a = b = -1;
+        } else if (c == '<' && p + 1 < end && t[p + 1] == '<') {
+            p += 2;  // a dictionary opens; its second '<' starts no string
+            a = b = -1;
+        } else if (c == '<') {
+            p = hex_end(t, p, end);
+            if (p < 0) return;
+            a = b = -1;
+        } else if (is_digit(c)) {
+            int64_t v = 0;
+            while (p < end && is_digit(t[p])) {
+                if (v < (1 << 30)) v = v * 10 + (t[p] - '0');
+                ++p;
+            }
+            if (p < end && t[p] == '.') {
+                a = b = -1;
+            } else {
+                a = b;
+                b = v;
+            }
+        } else if (c == 'R' && (p + 1 >= end || !is_name_cont(t[p + 1]))) {
+            if (a > 0 && b >= 0 && a <= INT32_MAX) f(static_cast<int32_t>(a));
+            a = b = -1;
+            ++p;
+        } else if (is_name_cont(c) || c == '/' || c == '#') {
+            ++p;
+            while (p < end && (is_name_cont(t[p]) || t[p] == '#' || t[p] == '.')) ++p;
+            a = b = -1;
+        } else {
+            ++p;
+            a = b = -1;
+        }
     }
 }

@@ -10,10 +10,30 @@
 
 #include "load/doc.h"
 
-struct file_closer {
-    void operator()(FILE* f) const noexcept { std::fclose(f); }
+// An open file descriptor, closed when it goes.
+class open_file {
+public:
+    open_file() = default;
+    explicit open_file(int fd) : fd_(fd) {}
+    open_file(open_file&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+    open_file& operator=(open_file&& o) noexcept {
+        if (this != &o) {
+            reset();
+            fd_ = o.fd_;
+            o.fd_ = -1;
+        }
+        return *this;
+    }
+    open_file(const open_file&) = delete;
+    open_file& operator=(const open_file&) = delete;
+    ~open_file() { reset(); }
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset() noexcept;
+
+private:
+    int fd_ = -1;
 };
-using open_file = std::unique_ptr<FILE, file_closer>;
 
 // Maps the file into doc->mapped, or reads it whole into doc->bytes. 0, or -1
 // with a message (file.cpp). A mapped file stays open in *keep for
@@ -36,6 +56,18 @@ void trailer_read(pdf_doc* doc);
 // extents and removes false candidates; appends the rows to doc->objs in
 // file order (scan_objects.cpp).
 void scan_objects(pdf_doc* doc);
+
+// First byte of stream data after the keyword "stream" at kw: past spaces
+// and tabs, then CR LF, CR or LF; else the byte after the keyword's next one
+// (scan_objects.cpp).
+pos stream_data_start(const uint8_t* d, pos len, pos kw);
+
+// The /Length of the stream row's dictionary (d[dict_pos, stream_kw)) as the
+// scan reads it: the first key with a usable value, an array giving its
+// last integer; for an indirect value "N G R" the answer of indirect(ctx, N).
+// -1 when no key is usable (scan_objects.cpp).
+int32_t stream_declared_length(const uint8_t* d, pos len, const obj_entry& row,
+                               int32_t (*indirect)(void* ctx, int32_t num), void* ctx);
 
 // Decodes every object stream of doc->objs and appends one row per object
 // held (objstm.cpp).

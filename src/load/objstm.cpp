@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "load/history.h"
 #include "load/load_steps.h"
 #include "syntax/inflate.h"
 
@@ -134,23 +135,44 @@ int32_t key_int(const dict_view& d, const char* name, int32_t min) {
     return -1;
 }
 
-// Appends a row for every usable object of the decoded stream d; returns
-// the number of rows added. With stream >= 0 the rows name that lazy stream
-// and their start in it instead of pointing into d.
-int32_t add_rows(pdf_doc* doc, const decoded& d, int32_t count, int32_t first, int32_t stream = -1) {
-    std::vector<int32_t> nums(static_cast<size_t>(count)), offs(static_cast<size_t>(count));
+// The header of decoded stream d: `count` pairs of object number and
+// offset. False when a pair does not read.
+bool read_header(const decoded& d, int32_t count, std::vector<int32_t>* nums, std::vector<int32_t>* offs) {
+    nums->resize(static_cast<size_t>(count));
+    offs->resize(static_cast<size_t>(count));
     pos p = 0;
     for (int32_t i = 0; i < count; ++i) {
-        nums[i] = int_read_signed(d.data, &p, d.len);
-        if (nums[i] < 0) return 0;
-        offs[i] = int_read_signed(d.data, &p, d.len);
-        if (offs[i] < 0) return 0;
+        (*nums)[i] = int_read_signed(d.data, &p, d.len);
+        if ((*nums)[i] < 0) return false;
+        (*offs)[i] = int_read_signed(d.data, &p, d.len);
+        if ((*offs)[i] < 0) return false;
     }
+    return true;
+}
+
+// Where member i of the header lies in d: false when it is no usable object
+// (number 0, empty, too long, or beyond the text).
+bool member_span(const decoded& d, const std::vector<int32_t>& nums, const std::vector<int32_t>& offs, int32_t first,
+                 int32_t i, pos* start, pos* len) {
+    const auto count = static_cast<int32_t>(nums.size());
+    *start = static_cast<pos>(first) + offs[i];
+    *len = i + 1 < count ? static_cast<pos>(offs[i + 1]) - offs[i] : d.len - *start;
+    return nums[i] > 0 && *len >= 1 && *len <= MAX_OBJECT_LEN && *start + *len <= d.len;
+}
+
+// Appends a row for every usable object of the decoded stream d, the
+// stream of row e; returns the number of rows added. With stream >= 0 the
+// rows name that lazy stream and their start in it instead of pointing into
+// d. A stream that yields rows is recorded in doc->containers.
+int32_t add_rows(pdf_doc* doc, const obj_entry& e, const decoded& d, int32_t count, int32_t first,
+                 int32_t stream = -1) {
+    std::vector<int32_t> nums, offs;
+    if (!read_header(d, count, &nums, &offs)) return 0;
+    const auto container = static_cast<int32_t>(doc->containers.size());
     int32_t added = 0;
     for (int32_t i = 0; i < count; ++i) {
-        const pos start = static_cast<pos>(first) + offs[i];
-        const pos obj_len = i + 1 < count ? static_cast<pos>(offs[i + 1]) - offs[i] : d.len - start;
-        if (nums[i] <= 0 || obj_len < 1 || obj_len > MAX_OBJECT_LEN || start + obj_len > d.len) continue;
+        pos start, obj_len;
+        if (!member_span(d, nums, offs, first, i, &start, &obj_len)) continue;
         obj_entry row;
         row.num = nums[i];
         row.gen = 0;
@@ -162,15 +184,21 @@ int32_t add_rows(pdf_doc* doc, const decoded& d, int32_t count, int32_t first, i
             row.objstm_off = static_cast<int32_t>(start);
         }
         row.objstm_len = obj_len;
+        row.objstm_container = container;
+        row.objstm_index = i;
         doc->objs.push_back(row);
         ++added;
+    }
+    if (added > 0) {
+        doc->containers.push_back({e, doc->container_members.size(), count});
+        doc->container_members.insert(doc->container_members.end(), nums.begin(), nums.end());
     }
     return added;
 }
 
 // Whether row e is an object stream container (a direct stream whose
 // dictionary holds /ObjStm), with *dict its dictionary.
-bool objstm_container(const pdf_doc& doc, const obj_entry& e, dict_view* dict) {
+bool is_objstm_container(const pdf_doc& doc, const obj_entry& e, dict_view* dict) {
     if (e.in_objstm || e.has_stream != 1 || e.dict_pos < 0) return false;
     *dict = {doc.data, e.dict_pos, e.stream_kw > 0 ? e.stream_kw : doc.len};
     return dict->key("ObjStm") >= 0;
@@ -190,7 +218,7 @@ bool objstm_counted(const pdf_doc& doc, const obj_entry& e, const dict_view& dic
 // The dictionary of row e when it is an object stream with usable stored
 // data, and its /N (1 to MAX_OBJECTS); false otherwise.
 bool objstm_header(const pdf_doc& doc, const obj_entry& e, dict_view* dict, int32_t* count) {
-    return objstm_container(doc, e, dict) && objstm_counted(doc, e, *dict, count);
+    return is_objstm_container(doc, e, dict) && objstm_counted(doc, e, *dict, count);
 }
 
 // Expands the object stream of row e, when it is one.
@@ -208,7 +236,7 @@ void expand_one(pdf_doc* doc, const obj_entry& e, small_scratch* scratch) {
     const uint8_t* src = data + e.data_start;
     if (!(flate ? decode_flate(doc, src, static_cast<uint64_t>(n), scratch, &d) : stored_data(doc, e, &d))) return;
     // A decoded block that ends up holding no row is released as well.
-    if ((first > d.len || add_rows(doc, d, count, first) == 0) && flate) doc->arena.drop_last();
+    if ((first > d.len || add_rows(doc, e, d, count, first) == 0) && flate) doc->arena.drop_last();
 }
 
 // Where a decoded text lies: the scratch, a block of its own, or the pool.
@@ -310,7 +338,7 @@ void lazy_finish_flate(pdf_doc* doc, const lazy_item& item, bool ok, flate_text*
     if (ok && t->pooled) doc->lazy.kept += len;
     if (!ok || item.first > t->d.len) return;
     const auto stream = static_cast<int32_t>(doc->lazy.streams.size());
-    if (add_rows(doc, t->d, item.count, item.first, stream) == 0) return;
+    if (add_rows(doc, item.e, t->d, item.count, item.first, stream) == 0) return;
     const uint8_t* src = doc->data + item.e.data_start;
     const uint64_t n = static_cast<uint64_t>(item.e.data_end - item.e.data_start);
     lazy_stream ls{src, n, len, nullptr};
@@ -341,7 +369,7 @@ void expand_lazy(pdf_doc* doc, const obj_entry& e, small_scratch* scratch) {
     if (!item.flate) {
         decoded d;
         stored_data(doc, e, &d);
-        if (item.first <= d.len) add_rows(doc, d, item.count, item.first);
+        if (item.first <= d.len) add_rows(doc, e, d, item.count, item.first);
         return;
     }
     const uint8_t* src = doc->data + e.data_start;
@@ -477,6 +505,33 @@ bool worth_two_threads(const pdf_doc& doc, const std::vector<size_t>& rows) {
 
 }  // namespace
 
+bool objstm_member_texts(const pdf_doc& doc, const objstm_container& c, std::string* text,
+                         std::vector<objstm_member>* members) {
+    dict_view dict;
+    int32_t count;
+    if (!objstm_header(doc, c.row, &dict, &count)) return false;
+    const int32_t first = key_int(dict, "First", 0);
+    if (first < 0) return false;
+    // Decoded as loading decodes it, into the scratch or a block of its own
+    // (no pool: the text is copied out below).
+    small_scratch scratch;
+    flate_text t;
+    const uint8_t* src = doc.data + c.row.data_start;
+    const auto n = static_cast<uint64_t>(c.row.data_end - c.row.data_start);
+    if (!(dict.key("FlateDecode") >= 0 ? flate_outcome(src, n, nullptr, &scratch, &t) : stored_data(&doc, c.row, &t.d)))
+        return false;
+    const decoded& d = t.d;
+    std::vector<int32_t> nums, offs;
+    if (first > d.len || !read_header(d, count, &nums, &offs)) return false;
+    text->assign(reinterpret_cast<const char*>(d.data), static_cast<size_t>(d.len));
+    members->clear();
+    for (int32_t i = 0; i < count; ++i) {
+        pos start, len;
+        if (member_span(d, nums, offs, first, i, &start, &len)) members->push_back({nums[i], i, start, len});
+    }
+    return true;
+}
+
 void objstm_full_expansion(bool on) { t_full_expansion = on; }
 void objstm_keep_budget(uint64_t bytes) { t_keep_budget = bytes; }
 void objstm_parallel_min(uint64_t bytes) { t_parallel_min = bytes; }
@@ -499,9 +554,12 @@ const uint8_t* doc_row_text(const pdf_doc& doc, const obj_entry& e) {
     return s.text + e.objstm_off;
 }
 
+void doc_expand_row(const pdf_doc& doc, const obj_entry& e) {
+    if (e.objstm_stream >= 0 && !e.objstm_text) const_cast<obj_entry&>(e).objstm_text = doc_row_text(doc, e);
+}
+
 void doc_expand_all(const pdf_doc& doc) {
-    for (const obj_entry& e : doc.objs)
-        if (e.objstm_stream >= 0 && !e.objstm_text) const_cast<obj_entry&>(e).objstm_text = doc_row_text(doc, e);
+    for (const obj_entry& e : doc.objs) doc_expand_row(doc, e);
 }
 
 void objstm_expand(pdf_doc* doc) {
@@ -512,19 +570,19 @@ void objstm_expand(pdf_doc* doc) {
     // The containers found are handed on to the selection, which drops them.
     std::vector<size_t> streams;
     size_t announced = 0;
-    doc->containers.clear();
+    doc->container_rows.clear();
     for (size_t k = 0; k < rows; ++k) {
         dict_view dict;
         int32_t count;
         const obj_entry& e = doc->objs[k];
-        if (!objstm_container(*doc, e, &dict)) continue;
-        doc->containers.push_back(k);
+        if (!is_objstm_container(*doc, e, &dict)) continue;
+        doc->container_rows.push_back(k);
         if (objstm_counted(*doc, e, dict, &count)) {
             announced += static_cast<size_t>(count);
             streams.push_back(k);
         }
     }
-    doc->containers_known = true;
+    doc->container_rows_known = true;
     // Room for every row the streams announce, so that the table is not
     // moved (and its pages touched anew) while they are appended. Only
     // address space until rows are written; without it the table grows.

@@ -7,6 +7,50 @@
 
 #include "load/load_steps.h"
 
+// First byte of stream data after the keyword "stream" at kw.
+pos stream_data_start(const uint8_t* d, pos len, pos kw) {
+    pos q = kw + 6;
+    if (q >= len) return q;
+    pos r = q;
+    while (r < len && (d[r] == ' ' || d[r] == '\t')) ++r;
+    if (r < len && d[r] == '\r') return r + 1 < len && d[r + 1] == '\n' ? r + 2 : r + 1;
+    if (r < len && d[r] == '\n') return r + 1;
+    return q + 1;
+}
+
+int32_t stream_declared_length(const uint8_t* d, pos len, const obj_entry& row,
+                               int32_t (*indirect)(void* ctx, int32_t num), void* ctx) {
+    pos end = row.stream_kw;
+    for (pos k = name_find(d, row.dict_pos, end, "Length"); k >= 0; k = name_find(d, k + 1, end, "Length")) {
+        pos p = k + 8;
+        if (p >= end) return -1;
+        p = ws_skip(d, p, end);
+        if (p >= end) return -1;
+        if (d[p] == '[') {
+            int32_t last = -1;
+            for (++p; p < end && d[p] != ']';) {
+                pos p2 = p;
+                int32_t v = int_read(d, &p2, end);
+                if (v >= 0) last = v;
+                p = p2 > p ? p2 : p + 1;
+            }
+            if (last >= 0) return last;
+            continue;
+        }
+        if (!is_digit(d[p]) && d[p] != '-') continue;
+        int32_t n = int_read(d, &p, end);
+        if (n < 0) continue;
+        pos q = ws_skip(d, p, end);
+        if (q < end && is_digit(d[q])) {
+            int_read(d, &q, end);
+            q = ws_skip(d, q, end);
+            if (q < end && d[q] == 'R' && (q + 1 >= len || !is_word(d[q + 1]))) return indirect(ctx, n);
+        }
+        return n;
+    }
+    return -1;
+}
+
 namespace {
 
 // Every whole-word occurrence of a keyword, in file order, so that "the first
@@ -103,17 +147,6 @@ bool read_header_back(const uint8_t* d, pos i, obj_entry* row) {
     return true;
 }
 
-// First byte of stream data after the keyword "stream" at kw.
-pos stream_data_start(const uint8_t* d, pos len, pos kw) {
-    pos q = kw + 6;
-    if (q >= len) return q;
-    pos r = q;
-    while (r < len && (d[r] == ' ' || d[r] == '\t')) ++r;
-    if (r < len && d[r] == '\r') return r + 1 < len && d[r + 1] == '\n' ? r + 2 : r + 1;
-    if (r < len && d[r] == '\n') return r + 1;
-    return q + 1;
-}
-
 // The scan: one row per "obj" keyword preceded by an object and a generation
 // number. Streams get their data start here and their end later.
 // Appends the candidate rows; returns the indexes of the stream rows.
@@ -192,44 +225,21 @@ int32_t direct_int_value(const uint8_t* d, pos len, pos obj_pos) {
     return int_read(d, &p, len);
 }
 
-// The declared /Length of a stream row, or -1 when it cannot be used.
+// The declared /Length of a stream row, or -1 when it cannot be used; an
+// indirect one is the direct integer of the first raw row of its number.
 int32_t declared_length(const pdf_doc& doc, const obj_entry& row, num_index* nums) {
-    const uint8_t* d = doc.data;
-    pos len = doc.len;
-    pos end = row.stream_kw;
-    for (pos k = name_find(d, row.dict_pos, end, "Length"); k >= 0; k = name_find(d, k + 1, end, "Length")) {
-        pos p = k + 8;
-        if (p >= end) return -1;
-        p = ws_skip(d, p, end);
-        if (p >= end) return -1;
-        if (d[p] == '[') {
-            int32_t last = -1;
-            for (++p; p < end && d[p] != ']';) {
-                pos p2 = p;
-                int32_t v = int_read(d, &p2, end);
-                if (v >= 0) last = v;
-                p = p2 > p ? p2 : p + 1;
-            }
-            if (last >= 0) return last;
-            continue;
-        }
-        if (!is_digit(d[p]) && d[p] != '-') continue;
-        int32_t n = int_read(d, &p, end);
-        if (n < 0) continue;
-        pos q = ws_skip(d, p, end);
-        if (q < end && is_digit(d[q])) {
-            int_read(d, &q, end);
-            q = ws_skip(d, q, end);
-            if (q < end && d[q] == 'R' && (q + 1 >= len || !is_word(d[q + 1]))) {
-                const obj_entry* target = nums->find(doc.objs, n);
-                if (!target || target->has_stream) return -1;
-                int32_t v = direct_int_value(d, len, target->obj_pos);
-                return v >= 0 ? v : -1;
-            }
-        }
-        return n;
-    }
-    return -1;
+    struct ctx {
+        const pdf_doc& doc;
+        num_index* nums;
+    } c{doc, nums};
+    auto indirect = [](void* p, int32_t n) -> int32_t {
+        const ctx& k = *static_cast<const ctx*>(p);
+        const obj_entry* target = k.nums->find(k.doc.objs, n);
+        if (!target || target->has_stream) return -1;
+        int32_t v = direct_int_value(k.doc.data, k.doc.len, target->obj_pos);
+        return v >= 0 ? v : -1;
+    };
+    return stream_declared_length(doc.data, doc.len, row, indirect, &c);
 }
 
 // data_end of a stream: the declared length when "endstream" follows it,

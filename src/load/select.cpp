@@ -64,12 +64,12 @@ std::unique_ptr<int32_t, free_deleter> select_winners(const pdf_doc& doc, const 
 void doc_select(pdf_doc* doc) {
     std::vector<bool> container(doc->objs.size());
     int32_t high = 0;
-    if (doc->containers_known) {
-        for (size_t k : doc->containers) container[k] = true;
+    if (doc->container_rows_known) {
+        for (size_t k : doc->container_rows) container[k] = true;
     }
     for (size_t k = 0; k < doc->objs.size(); ++k) {
         const obj_entry& e = doc->objs[k];
-        if (!doc->containers_known) container[k] = row_is_container(*doc, e);
+        if (!doc->container_rows_known) container[k] = row_is_container(*doc, e);
         if (e.num <= MAX_OBJ_NUM) high = std::max(high, e.num);
     }
     try {
@@ -90,8 +90,8 @@ void doc_select(pdf_doc* doc) {
         doc->objs = select_fallback(*doc, container);
     }
     // The container rows named rows of the table before the selection.
-    doc->containers = {};
-    doc->containers_known = false;
+    doc->container_rows = {};
+    doc->container_rows_known = false;
     doc->max_obj = 0;
     for (const obj_entry& e : doc->objs) doc->max_obj = std::max(doc->max_obj, e.num);
 }

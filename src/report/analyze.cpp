@@ -1,5 +1,6 @@
 // Size analysis: the stored bytes of font, image and other streams, the rest
 // of the file as overhead, and the page and object counts.
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -38,18 +39,33 @@ void mark_programs(const pdf_doc& doc, pdf_val desc, std::vector<bool>& program)
     });
 }
 
+// Whether text holds "/FontFile". A memchr for its 'F' and a compare of the
+// rest: most object texts hold few capitals F, and memchr skips the rest far
+// faster than a general substring search.
+bool names_font_file(const uint8_t* text, size_t n) {
+    static const char REST[] = "ontFile";
+    const uint8_t* p = text;
+    const uint8_t* end = text + n;
+    while (end - p >= static_cast<ptrdiff_t>(sizeof REST)) {
+        const void* hit = std::memchr(p, 'F', static_cast<size_t>(end - p) - (sizeof REST - 1));
+        if (!hit) return false;
+        const uint8_t* f = static_cast<const uint8_t*>(hit);
+        if (f > text && f[-1] == '/' && std::memcmp(f + 1, REST, sizeof REST - 1) == 0) return true;
+        p = f + 1;
+    }
+    return false;
+}
+
 // The font programs of the document, by row: the streams every font
 // descriptor names, whether the descriptor is an object of its own, written
 // inside a font, or inside a Type0 font's descendant written there. A
 // descriptor holds its /FontFile* keys itself, so only rows whose text holds
 // "/FontFile" are read, and no reference needs following.
 std::vector<bool> font_programs(const pdf_doc& doc) {
-    static const char KEY[] = "/FontFile";
     std::vector<bool> program(doc.objs.size(), false);
     for (const obj_entry& e : doc.objs) {
         dict_view r = doc_dict_span(doc, e);
-        if (!r.text || r.end - r.start < static_cast<pos>(sizeof KEY - 1) ||
-            !memmem(r.text + r.start, static_cast<size_t>(r.end - r.start), KEY, sizeof KEY - 1))
+        if (!r.text || r.end <= r.start || !names_font_file(r.text + r.start, static_cast<size_t>(r.end - r.start)))
             continue;
         pdf_val v = graph_object(doc, e.num);
         if (!v.is_dict()) continue;

@@ -15,6 +15,12 @@ bool bookmarks_build(const pdf_doc& doc, strbuf& b);
 bool security_build(const pdf_doc& doc, strbuf& b);
 bool analyze_build(const pdf_doc& doc, strbuf& b);
 bool page_labels_build(const pdf_doc& doc, strbuf& b);
+// Every place metadata lives in the file: its revisions and the metadata items.
+bool traces_build(const pdf_doc& doc, strbuf& b);
+// What traces_build would list of metadata in doc, first thing first ("an
+// XMP packet in object 12"); empty when it lists none: one revision whose
+// trailer names no Info, no Info, XMP or /PieceInfo item, one /ID at most.
+std::string traces_first_left(const pdf_doc& doc);
 
 // {"added":{..},"removed":{..},"changed":{..},"same":[..]} over the Info
 // fields of the rows the two trailers name (info_read_named).

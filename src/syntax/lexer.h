@@ -20,7 +20,7 @@
 using pos = int64_t;
 
 // PDF white space: NUL, HT, LF, FF, CR, space.
-inline bool is_pdf_ws(uint8_t c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
+constexpr bool is_pdf_ws(uint8_t c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
 // ASCII white space as isspace() in the C locale (includes VT, excludes NUL).
 inline bool is_ascii_ws(uint8_t c) { return c == ' ' || (c >= 9 && c <= 13); }
 inline bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }

@@ -108,7 +108,8 @@ bool write_all_v(int fd, const iovec* pieces, size_t count) {
 // The temporary file, its permissions and ownership, the rename: `write`
 // fills the open file and reports success.
 template <class Fill>
-int write_atomic_with(const char* path, Fill fill) {
+int write_atomic_with(const char* path, Fill fill, bool (*check)(const char*, void*) = nullptr,
+                      void* check_ctx = nullptr) {
     std::string target = final_target(path);
     if (target.empty()) {
         set_error("cannot write %s", path);
@@ -140,6 +141,7 @@ int write_atomic_with(const char* path, Fill fill) {
         set_error("close error on %s", path);
         ok = false;
     }
+    if (ok && check && !check(temp.c_str(), check_ctx)) ok = false;
     if (ok && rename(temp.c_str(), target.c_str()) != 0) {
         set_error("cannot write %s", path);
         ok = false;
@@ -154,10 +156,12 @@ int write_file_atomic(const char* path, const char* data, uint64_t len) {
     return write_atomic_with(path, [&](int fd) { return write_all(fd, data, len); });
 }
 
-int write_file_atomic_v(const char* path, const iovec* pieces, size_t count) {
-    return write_atomic_with(path, [&](int fd) { return write_all_v(fd, pieces, count); });
+int write_file_atomic_v(const char* path, const iovec* pieces, size_t count,
+                        bool (*check)(const char* temp_path, void* ctx), void* ctx) {
+    return write_atomic_with(path, [&](int fd) { return write_all_v(fd, pieces, count); }, check, ctx);
 }
 
-int write_file_atomic_fd(const char* path, bool (*fill)(int fd, void* ctx), void* ctx) {
-    return write_atomic_with(path, [&](int fd) { return fill(fd, ctx); });
+int write_file_atomic_fd(const char* path, bool (*fill)(int fd, void* ctx), void* ctx,
+                         bool (*check)(const char* temp_path, void* ctx)) {
+    return write_atomic_with(path, [&](int fd) { return fill(fd, ctx); }, check, ctx);
 }

@@ -13,9 +13,14 @@
 int write_file_atomic(const char* path, const char* data, uint64_t len);
 
 struct iovec;
-// The same for a file made of `count` pieces, written in order.
-int write_file_atomic_v(const char* path, const struct iovec* pieces, size_t count);
+// The same for a file made of `count` pieces, written in order; check as
+// write_file_atomic_fd has it.
+int write_file_atomic_v(const char* path, const struct iovec* pieces, size_t count,
+                        bool (*check)(const char* temp_path, void* ctx) = nullptr, void* ctx = nullptr);
 
 // The same for a file whose bytes fill(fd) writes into the open temporary
 // file (true when it wrote them all; false gives "short write to %s").
-int write_file_atomic_fd(const char* path, bool (*fill)(int fd, void* ctx), void* ctx);
+// check, when given, sees the closed temporary file before the rename: false
+// (with its own message) removes it and leaves the old file.
+int write_file_atomic_fd(const char* path, bool (*fill)(int fd, void* ctx), void* ctx,
+                         bool (*check)(const char* temp_path, void* ctx) = nullptr);

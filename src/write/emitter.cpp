@@ -8,12 +8,16 @@
 #include <cstring>
 #include <new>
 #include <numeric>
+#include <string>
 #include <vector>
 
 #include "core/frame.h"
 #include "core/huge_pages.h"
+#include "load/graph.h"
+#include "syntax/deflate.h"
 #include "syntax/lexer.h"
 #include "write/atomic_file.h"
+#include "write/incremental.h"
 
 namespace {
 
@@ -148,10 +152,14 @@ void emit_plain(emitter& out, const pdf_doc& doc, const obj_entry& e) {
     out.bytes("endobj\n", 7);
 }
 
+}  // namespace
+
 bool stream_bounds_ok(const pdf_doc& doc, const obj_entry& e) {
     return e.dict_pos >= 0 && e.stream_kw >= e.dict_pos && e.stream_kw <= doc.len && e.data_start >= 0 &&
            e.data_end >= e.data_start && e.data_end <= doc.len;
 }
+
+namespace {
 
 void emit_stream(emitter& out, const pdf_doc& doc, const obj_entry& e) {
     out.borrow(doc.data + e.dict_pos, static_cast<uint64_t>(e.stream_kw - e.dict_pos));
@@ -183,9 +191,22 @@ void emit_header_line(emitter& out, long long num, long long gen) {
     out.bytes(" obj\n", 5);
 }
 
+// An object with a new text: a stream's dictionary before its data as it
+// is, or the whole value.
+void emit_new_text(emitter& out, const pdf_doc& doc, const obj_entry& e, const std::string& text) {
+    if (e.in_objstm) return emit_loose_text(out, reinterpret_cast<const uint8_t*>(text.data()), static_cast<pos>(text.size()));
+    out.bytes(text.data(), text.size());
+    if (!e.has_stream || !stream_bounds_ok(doc, e)) return out.bytes("\nendobj\n", 8);
+    out.bytes("\nstream\n", 8);
+    out.borrow(doc.data + e.data_start, static_cast<uint64_t>(e.data_end - e.data_start));
+    out.bytes("\nendstream\nendobj\n", 18);
+}
+
 // Body of one table object, by the first rule that applies.
 void emit_body(emitter& out, const pdf_doc& doc, const obj_entry& e, const write_plan& plan) {
-    if (edits(plan.info, obj_edit::replace, e.num) && !e.has_stream) {
+    if (auto t = plan.texts.find(e.num); t != plan.texts.end()) {
+        emit_new_text(out, doc, e, t->second);
+    } else if (edits(plan.info, obj_edit::replace, e.num) && !e.has_stream) {
         emit_info_dict(out, plan.info.body);
     } else if (edits(plan.xmp, obj_edit::replace, e.num)) {
         emit_packet_stream(out, plan.xmp.body);
@@ -273,10 +294,248 @@ uint64_t size_estimate(const pdf_doc& doc, const write_plan& plan, uint64_t rows
 // Number of an object the plan adds, or 0.
 int32_t added_num(const planned_obj& p) { return p.edit == obj_edit::add ? p.num : 0; }
 
+
+// ---- Object streams kept (plan.keep_streams) ----
+
+// Whether the plan writes, replaces or drops object `num`.
+bool plan_touches(const write_plan& plan, int32_t num) {
+    for (const planned_obj* p : {&plan.info, &plan.xmp, &plan.catalog})
+        if (p->edit != obj_edit::keep && p->num == num) return true;
+    return plan.leaves_out(num) || plan.texts.count(num) > 0;
+}
+
+// The table row of num without decoding its text, or null.
+const obj_entry* row_of(const pdf_doc& doc, int32_t num) {
+    int64_t k = doc.by_num.row(num);
+    return k < 0 ? nullptr : &doc.objs[static_cast<size_t>(k)];
+}
+
+// Whether container c can be copied as it is: its stream is whole and its
+// /Length is the length of its data, it extends no other stream, no table
+// row has its number, and every number it lists is live there (the table
+// resolves it to that very member) and untouched by the plan. A stream
+// holding an edited or superseded object is not copied, so no old value
+// remains in the output.
+bool container_copyable(const pdf_doc& doc, const write_plan& plan, int32_t ci) {
+    const objstm_container& c = doc.containers[static_cast<size_t>(ci)];
+    const obj_entry& r = c.row;
+    if (r.num <= 0 || r.num > CONTAINER_NUM_MAX || !stream_bounds_ok(doc, r) || row_of(doc, r.num)) return false;
+    pdf_val dict{doc.data, r.dict_pos, r.stream_kw};
+    int64_t length = -1;
+    if (!val_int(dict_get_raw(dict, "Length"), &length) || length != r.data_end - r.data_start) return false;
+    if (dict_get_raw(dict, "Extends")) return false;
+    for (int32_t i = 0; i < c.count; ++i) {
+        int32_t m = doc.container_members[c.first_member + static_cast<uint64_t>(i)];
+        const obj_entry* e = row_of(doc, m);
+        if (!e || !e->in_objstm || e->objstm_container != ci || e->objstm_index != i || plan_touches(plan, m))
+            return false;
+    }
+    return true;
+}
+
+// One flag per container: copied or not. A number shared by two streams is
+// copied once at most.
+std::vector<char> containers_to_copy(const pdf_doc& doc, const write_plan& plan, bool* any) {
+    std::vector<char> copy(doc.containers.size(), 0);
+    std::vector<int32_t> nums;
+    *any = false;
+    for (size_t ci = 0; ci < doc.containers.size(); ++ci) {
+        if (!container_copyable(doc, plan, static_cast<int32_t>(ci))) continue;
+        int32_t num = doc.containers[ci].row.num;
+        if (std::find(nums.begin(), nums.end(), num) != nums.end()) continue;
+        nums.push_back(num);
+        copy[ci] = 1;
+        *any = true;
+    }
+    return copy;
+}
+
+// Whether row e is a cross-reference stream of the input: the output has
+// its own, and the old one would only repeat the input's offsets.
+bool is_old_xref_stream(const pdf_doc& doc, const obj_entry& e) {
+    if (e.in_objstm || !e.has_stream || e.dict_pos < 0 || e.stream_kw <= e.dict_pos) return false;
+    return val_name(dict_get_raw(pdf_val{doc.data, e.dict_pos, e.stream_kw}, "Type")) == "XRef";
+}
+
+// One row of a cross-reference stream: type 0 (free), 1 (offset and
+// generation) or 2 (object stream number and index).
+struct xref_row {
+    uint8_t type = 0;
+    uint64_t f2 = 0;
+    uint32_t f3 = 0;
+};
+
+int bytes_for(uint64_t v) {
+    int n = 1;
+    while (n < 8 && (v >> (8 * n)) != 0) ++n;
+    return n;
+}
+
+// "%PDF-1.5", or the input's own version line when it names a later one:
+// object and cross-reference streams came with 1.5.
+std::string keep_header(const pdf_doc& doc) {
+    const char* v = doc.version;
+    bool later = std::strlen(v) == 3 && is_digit(static_cast<uint8_t>(v[0])) && v[1] == '.' &&
+                 is_digit(static_cast<uint8_t>(v[2])) && (v[0] > '1' || v[2] >= '5');
+    return std::string("%PDF-") + (later ? v : "1.5") + "\n%\xE2\xE3\xCF\xD3\n";
+}
+
+// The rows of a cross-reference stream, `width` bytes each, under the PNG Up
+// predictor (a filter byte 2, then each byte less the one above it) and
+// Flate: runs of like rows become runs of zeros, which compress to little.
+bool deflate_rows(const std::string& data, size_t width, std::string* packed) {
+    std::string up;
+    up.reserve(data.size() + data.size() / width);
+    for (size_t at = 0; at < data.size(); at += width) {
+        up.push_back(2);
+        for (size_t k = 0; k < width; ++k) {
+            auto above = at >= width ? static_cast<uint8_t>(data[at - width + k]) : 0;
+            up.push_back(static_cast<char>(static_cast<uint8_t>(data[at + k]) - above));
+        }
+    }
+    *packed = deflate_compress(reinterpret_cast<const uint8_t*>(up.data()), up.size());
+    return packed->size() < data.size();
+}
+
+// The cross-reference stream over rows (its own row appended), keeping the
+// catalog, the Info object the plan writes and the input's /ID (id, as
+// written, or empty); then startxref and the end marker.
+void emit_xref_stream(emitter& out, const pdf_doc& doc, const write_plan& plan, std::vector<xref_row>& rows,
+                      const std::string& id) {
+    const auto self = static_cast<int32_t>(rows.size());
+    const uint64_t at = out.pos();
+    rows.push_back({1, at, 0});
+    uint64_t max2 = 0, max3 = 0;
+    for (const xref_row& r : rows) max2 = std::max(max2, r.f2), max3 = std::max<uint64_t>(max3, r.f3);
+    const int w2 = bytes_for(max2), w3 = bytes_for(max3);
+    const size_t width = static_cast<size_t>(1 + w2 + w3);
+    std::string data;
+    data.resize(rows.size() * width);
+    char* p = data.data();
+    for (const xref_row& r : rows) {
+        *p++ = static_cast<char>(r.type);
+        for (int k = w2 - 1; k >= 0; --k) *p++ = static_cast<char>((r.f2 >> (8 * k)) & 0xFF);
+        for (int k = w3 - 1; k >= 0; --k) *p++ = static_cast<char>((r.f3 >> (8 * k)) & 0xFF);
+    }
+    std::string packed;
+    const bool flate = deflate_rows(data, width, &packed);
+    emit_header_line(out, self, 0);
+    out.str("<</Type /XRef /Size ");
+    out.num(static_cast<long long>(rows.size()));
+    out.str(" /W [1 ");
+    out.num(w2);
+    out.str(" ");
+    out.num(w3);
+    out.str("] /Index [0 ");
+    out.num(static_cast<long long>(rows.size()));
+    out.str("] /Root ");
+    out.num(doc.root);
+    out.bytes(" ", 1);
+    out.num(gen_of(doc, doc.root));
+    out.str(" R");
+    if (plan.info.edit == obj_edit::replace || plan.info.edit == obj_edit::add) {
+        out.str(" /Info ");
+        out.num(plan.info.num);
+        out.bytes(" ", 1);
+        out.num(plan.info.edit == obj_edit::add ? 0 : gen_of(doc, plan.info.num));
+        out.str(" R");
+    }
+    if (!id.empty()) {
+        out.str(" /ID ");
+        out.bytes(id.data(), id.size());
+    }
+    if (flate) {
+        out.str(" /Filter /FlateDecode /DecodeParms <</Predictor 12 /Columns ");
+        out.num(static_cast<long long>(width));
+        out.str(">>");
+    }
+    const std::string& body = flate ? packed : data;
+    out.str(" /Length ");
+    out.num(static_cast<long long>(body.size()));
+    out.str(">>\nstream\n");
+    out.bytes(body.data(), body.size());
+    out.str("\nendstream\nendobj\nstartxref\n");
+    out.num(static_cast<long long>(at));
+    out.str("\n%%EOF\n");
+}
+
+// The output with the containers flagged in `copy` copied: table rows in
+// ascending number (members of copied streams only listed, the input's
+// cross-reference streams left out), the copied streams, the added objects,
+// a cross-reference stream.
+int emit_keeping(const pdf_doc& doc, const write_plan& plan, const std::vector<char>& copy, out_pieces* result) {
+    int32_t top = std::max({doc.max_obj, added_num(plan.info), added_num(plan.xmp)});
+    for (size_t ci = 0; ci < copy.size(); ++ci)
+        if (copy[ci]) top = std::max(top, doc.containers[ci].row.num);
+    std::vector<int32_t> order(doc.objs.size());
+    std::vector<xref_row> rows(static_cast<size_t>(top) + 1);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int32_t a, int32_t b) { return doc.objs[a].num < doc.objs[b].num; });
+    const std::string id = plan.id.empty() ? trailer_id_text(doc) : plan.id;
+    emitter out{&result->text, &result->pieces};
+    out.reserve(size_estimate(doc, plan, rows.size()));
+    const std::string header = keep_header(doc);
+    out.bytes(header.data(), header.size());
+    rows[0] = {0, 0, 65535};
+    for (int32_t idx : order) {
+        const obj_entry& e = doc.objs[idx];
+        if (e.num < 0 || e.num > top) continue;
+        if (edits(plan.info, obj_edit::drop, e.num) || edits(plan.xmp, obj_edit::drop, e.num)) continue;
+        if (plan.leaves_out(e.num)) continue;
+        if (is_old_xref_stream(doc, e) && !plan_touches(plan, e.num) && e.num != doc.root) continue;
+        if (e.in_objstm && e.objstm_container >= 0 && copy[static_cast<size_t>(e.objstm_container)]) {
+            const auto& c = doc.containers[static_cast<size_t>(e.objstm_container)];
+            rows[e.num] = {2, static_cast<uint64_t>(c.row.num), static_cast<uint32_t>(e.objstm_index)};
+            continue;
+        }
+        doc_expand_row(doc, e);
+        rows[e.num] = {1, out.pos(), static_cast<uint32_t>(e.gen)};
+        emit_header_line(out, e.num, e.gen);
+        emit_body(out, doc, e, plan);
+    }
+    for (size_t ci = 0; ci < copy.size(); ++ci) {
+        if (!copy[ci]) continue;
+        const obj_entry& r = doc.containers[ci].row;
+        rows[r.num] = {1, out.pos(), static_cast<uint32_t>(r.gen)};
+        emit_header_line(out, r.num, r.gen);
+        emit_stream(out, doc, r);
+    }
+    if (plan.info.edit == obj_edit::add) {
+        rows[plan.info.num] = {1, out.pos(), 0};
+        emit_header_line(out, plan.info.num, 0);
+        emit_info_dict(out, plan.info.body);
+    }
+    if (plan.xmp.edit == obj_edit::add) {
+        rows[plan.xmp.num] = {1, out.pos(), 0};
+        emit_header_line(out, plan.xmp.num, 0);
+        emit_packet_stream(out, plan.xmp.body);
+    }
+    if (plan.span == xref_span::written) {
+        size_t s = rows.size();
+        while (s > 1 && rows[s - 1].type == 0) --s;
+        rows.resize(s);
+    }
+    emit_xref_stream(out, doc, plan, rows, id);
+    out.finish();
+    return 1;
+}
+
 }  // namespace
 
 int doc_emit_pieces(const pdf_doc& doc, const write_plan& plan, out_pieces* result) {
     result->pieces.clear();
+    if (plan.keep_streams && !doc.containers.empty()) {
+        bool any = false;
+        std::vector<char> copy;
+        try {
+            copy = containers_to_copy(doc, plan, &any);
+            if (any) return emit_keeping(doc, plan, copy, result);
+        } catch (const std::bad_alloc&) {
+            set_error("out of memory");
+            return 0;
+        }
+    }
     std::vector<int32_t> order;
     std::vector<long long> offs;
     std::vector<int32_t> gens;
@@ -301,6 +560,7 @@ int doc_emit_pieces(const pdf_doc& doc, const write_plan& plan, out_pieces* resu
         const obj_entry& e = doc.objs[idx];
         if (e.num < 0 || e.num > top) continue;
         if (edits(plan.info, obj_edit::drop, e.num) || edits(plan.xmp, obj_edit::drop, e.num)) continue;
+        if (plan.leaves_out(e.num)) continue;
         offs[e.num] = static_cast<long long>(out.pos());
         gens[e.num] = e.gen;
         emit_header_line(out, e.num, e.gen);
@@ -345,6 +605,10 @@ int doc_emit_pieces(const pdf_doc& doc, const write_plan& plan, out_pieces* resu
         out.num(plan.info.edit == obj_edit::add ? 0 : gen_of(doc, plan.info.num));
         out.str(" R");
     }
+    if (!plan.id.empty()) {
+        out.str("/ID ");
+        out.bytes(plan.id.data(), plan.id.size());
+    }
     out.str(">>\nstartxref ");
     out.num(xref_at);
     out.str("\n%%EOF\n");
@@ -352,7 +616,8 @@ int doc_emit_pieces(const pdf_doc& doc, const write_plan& plan, out_pieces* resu
     return 1;
 }
 
-int write_output_pieces(const char* out_path, const out_pieces& out) {
+int write_output_pieces(const char* out_path, const out_pieces& out, bool (*check)(const char*, void*),
+                        void* ctx) {
     std::vector<iovec> iov;
     uint64_t total = 0;
     try {
@@ -370,5 +635,5 @@ int write_output_pieces(const char* out_path, const out_pieces& out) {
         set_error("failed to build output");
         return 0;
     }
-    return write_file_atomic_v(out_path, iov.data(), iov.size());
+    return write_file_atomic_v(out_path, iov.data(), iov.size(), check, ctx);
 }

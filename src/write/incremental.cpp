@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/date.h"
 #include "core/frame.h"
 #include "load/graph.h"
 #include "syntax/lexer.h"
@@ -32,6 +33,7 @@ struct last_section {
     pos at = -1;           // offset startxref names
     int64_t size = 0;      // /Size
     std::string id_first;  // first /ID element as written, or empty
+    std::string id_whole;  // the /ID array as written when it holds two strings, or empty
     std::string xref_stm;  // /XRefStm value as written (tables only), or empty
 };
 
@@ -96,6 +98,12 @@ bool find_last_section(const pdf_doc& doc, last_section* s) {
         if (first.is_string()) s->id_first = val_text(first);
         return false;
     });
+    int strings = 0, others = 0;
+    array_each(id, [&](pdf_val el) {
+        ++(el.is_string() ? strings : others);
+        return true;
+    });
+    if (strings == 2 && others == 0) s->id_whole = val_text(id);
     if (!s->is_stream) {
         pdf_val xs = dict_get_raw(trailer, "XRefStm");
         int64_t v = 0;
@@ -109,7 +117,7 @@ bool find_last_section(const pdf_doc& doc, last_section* s) {
 std::string new_id_element(const std::string& first, pos len, const std::string& update) {
     uint64_t h[2] = {0x6a09e667f3bcc908ull ^ static_cast<uint64_t>(len), 0xbb67ae8584caa73bull};
     struct timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
+    clock_now(&ts);
     h[1] ^= static_cast<uint64_t>(ts.tv_sec) * 1000000007ull + static_cast<uint64_t>(ts.tv_nsec);
     auto mix = [&](uint8_t c) {
         h[0] = (h[0] ^ c) * 0x100000001b3ull;
@@ -125,11 +133,7 @@ std::string new_id_element(const std::string& first, pos len, const std::string&
     return hex;
 }
 
-struct written_obj {
-    int32_t num;
-    int32_t gen;
-    long long off;
-};
+using written_obj = update_obj;
 
 void put_num(std::string* s, long long v) { *s += std::to_string(v); }
 
@@ -217,7 +221,7 @@ void put_ref(std::string* s, const char* key, int32_t num, int32_t gen) {
 }  // namespace
 
 bool incremental_update_build(const pdf_doc& doc, const char* in_path, const write_request& req,
-                              std::string* update, size_t* tail_at) {
+                              std::string* update, size_t* tail_at, std::vector<update_obj>* written) {
     last_section last;
     if (!find_last_section(doc, &last)) {
         set_error(
@@ -322,6 +326,7 @@ bool incremental_update_build(const pdf_doc& doc, const char* in_path, const wri
         u += data;
         u += "\nendstream\nendobj\n";
     }
+    if (written) *written = objs;
     *tail_at = u.size();
     u += "startxref\n";
     put_num(&u, xref_at);
@@ -343,9 +348,28 @@ bool pwrite_all(int fd, const char* p, size_t n, off_t at) {
     return true;
 }
 
+// Whether a reader of the file at path finds every object of the update
+// where it was written; else false with the message.
+bool update_reads_back(const char* path, const char* in_path, const std::vector<update_obj>& objs) {
+    pdf_doc out;
+    bool ok = doc_load(path, &out, 0) == 0;
+    for (size_t i = 0; ok && i < objs.size(); ++i) {
+        const obj_entry* e = doc_find(out, objs[i].num);
+        ok = e && !e->in_objstm && e->obj_pos == objs[i].off;
+    }
+    if (!ok)
+        set_error(
+            "cannot update %s incrementally: a reader would not see the update (the file ends inside an unterminated "
+            "stream or object); rewrite it without the incremental option",
+            in_path);
+    return ok;
+}
+
 // Appends in place: the body of the update, a sync, then the startxref tail
-// and a sync; cut back to the old length on any failure.
-int append_in_place(const pdf_doc& doc, const char* path, const std::string& u, size_t tail_at) {
+// and a sync; cut back to the old length on any failure, and when `check`
+// is given and the update does not read back.
+int append_in_place(const pdf_doc& doc, const char* path, const std::string& u, size_t tail_at,
+                    const std::vector<update_obj>* check) {
     int fd = open(path, O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         set_error("cannot write %s", path);
@@ -361,9 +385,11 @@ int append_in_place(const pdf_doc& doc, const char* path, const std::string& u, 
     bool ok = pwrite_all(fd, u.data(), tail_at, base) && fdatasync(fd) == 0 &&
               pwrite_all(fd, u.data() + tail_at, u.size() - tail_at, base + static_cast<off_t>(tail_at)) &&
               fsync(fd) == 0;
-    if (!ok) {
+    if (!ok) set_error("cannot write %s", path);
+    bool seen = !ok || !check || update_reads_back(path, path, *check);
+    if (!ok || !seen) {
         if (ftruncate(fd, base) == 0) fsync(fd);
-        set_error("cannot write %s", path);
+        ok = false;
     }
     if (close(fd) != 0 && ok) {
         set_error("close error on %s", path);
@@ -376,7 +402,14 @@ struct copy_job {
     const pdf_doc* doc;
     int in_fd;
     const std::string* update;
+    const char* in_path;
+    const std::vector<update_obj>* check;  // objects to find in the copy, or null
 };
+
+bool copy_reads_back(const char* temp_path, void* ctx) {
+    const copy_job& job = *static_cast<const copy_job*>(ctx);
+    return !job.check || update_reads_back(temp_path, job.in_path, *job.check);
+}
 
 bool write_all_fd(int fd, const char* p, size_t n) {
     while (n > 0) {
@@ -423,17 +456,25 @@ bool same_file(const char* a, const char* b) {
 
 }  // namespace
 
-int doc_write_incremental(const pdf_doc& doc, const char* in_path, const char* out_path, const write_request& req) {
+int doc_write_incremental(const pdf_doc& doc, const char* in_path, const char* out_path, const write_request& req,
+                          bool check_read_back) {
     if (!out_path) {
         set_error("NULL output path");
         return 0;
     }
     std::string update;
     size_t tail_at = 0;
-    if (!incremental_update_build(doc, in_path, req, &update, &tail_at)) return 0;
-    if (same_file(in_path, out_path)) return append_in_place(doc, out_path, update, tail_at);
-    copy_job job{&doc, open(in_path, O_RDONLY | O_CLOEXEC), &update};
-    int r = write_file_atomic_fd(out_path, fill_copy, &job);
+    std::vector<update_obj> written;
+    if (!incremental_update_build(doc, in_path, req, &update, &tail_at, &written)) return 0;
+    const std::vector<update_obj>* check = check_read_back ? &written : nullptr;
+    if (same_file(in_path, out_path)) return append_in_place(doc, out_path, update, tail_at, check);
+    copy_job job{&doc, open(in_path, O_RDONLY | O_CLOEXEC), &update, in_path, check};
+    int r = write_file_atomic_fd(out_path, fill_copy, &job, copy_reads_back);
     if (job.in_fd >= 0) close(job.in_fd);
     return r;
+}
+
+std::string trailer_id_text(const pdf_doc& doc) {
+    last_section s;
+    return find_last_section(doc, &s) ? s.id_whole : std::string();
 }

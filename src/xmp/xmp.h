@@ -16,6 +16,14 @@
 // else the first row with a stream whose /Type is /Metadata; null when none.
 const obj_entry* find_xmp_obj(const pdf_doc& doc);
 
+// The decoded packet of the metadata stream e (stored bytes, or inflated);
+// false when it cannot be decoded.
+bool xmp_stream_packet(const pdf_doc& doc, const obj_entry& e, std::string* out);
+
+// The object number the catalog's /Metadata entry names, read as
+// find_xmp_obj reads it; -1 (or 0) when there is none.
+int32_t xmp_catalog_ref(const pdf_doc& doc);
+
 // The JSON text of vellix_read_xmp for doc into b: the eight STD properties,
 // then the others in list order. False with "failed to decode the XMP stream"
 // when the metadata stream cannot be decoded.
@@ -73,6 +81,16 @@ cstr xml_decode(const uint8_t* p, int32_t n);
 void xmp_scan_containers(const uint8_t* pkt, int32_t n, propvec* pv, bool full_refs = false);
 // Phase 2: elements holding plain text. Run after xmp_scan_containers.
 void xmp_scan_simple(const uint8_t* pkt, int32_t n, propvec* pv, bool full_refs = false);
+
+// The properties of the metadata stream e, read as read_xmp_build reads the
+// document's packet under this thread's options, into *pv; false when the
+// stream cannot be decoded. Throws std::bad_alloc when memory runs out.
+bool xmp_read_stream(const pdf_doc& doc, const obj_entry& e, propvec* pv);
+
+// {"dc:title":...,<the other seven STD properties>,<every other property in
+// list order>}; `unicode`: names and values written whole and as valid UTF-8.
+// Empty (data null) when an append fails.
+strbuf xmp_props_json(const propvec& pv, bool unicode);
 
 // --- Reading with the options (xmp_rdf.cpp) ---------------------------------
 

@@ -24,11 +24,7 @@ constexpr uint64_t MEASURE_ABOVE = 8u << 20;       // larger bounds are measured
 
 // The metadata stream named by the catalog's /Metadata entry, or null.
 const obj_entry* xmp_from_catalog(const pdf_doc& doc) {
-    dict_view r = doc_catalog_dict(doc);
-    if (!r.text) return nullptr;
-    pos v = r.value_past_name("Metadata");
-    if (v < 0) return nullptr;
-    int32_t num = ref_read(r.text, v, r.end);
+    int32_t num = xmp_catalog_ref(doc);
     return num > 0 ? doc_find(doc, num) : nullptr;
 }
 
@@ -101,10 +97,12 @@ char* json_text(strbuf* b, const std::string& s, bool counted) {
     return json_str_append_n(b, v.data(), v.size());
 }
 
+}  // namespace
+
 // {"dc:title":...,<the other seven>,<every other property in list order>}
 // A failed append empties the whole text, so no partial object is published.
 // `unicode`: names and values are written whole and as valid UTF-8.
-strbuf xmp_json(const propvec& pv, bool unicode) {
+strbuf xmp_props_json(const propvec& pv, bool unicode) {
     strbuf b = strbuf_start();
     bool ok = buf_bytes(&b, "{", 1) != nullptr;
     bool first = true;
@@ -125,47 +123,66 @@ strbuf xmp_json(const propvec& pv, bool unicode) {
     return b;
 }
 
-}  // namespace
+
+bool xmp_stream_packet(const pdf_doc& doc, const obj_entry& e, std::string* out) {
+    xmp_packet pkt;
+    if (!xmp_decode_stream(doc, e, &pkt)) return false;
+    out->assign(reinterpret_cast<const char*>(pkt.bytes), static_cast<size_t>(pkt.len));
+    return true;
+}
+
+int32_t xmp_catalog_ref(const pdf_doc& doc) {
+    dict_view r = doc_catalog_dict(doc);
+    if (!r.text) return -1;
+    pos v = r.value_past_name("Metadata");
+    if (v < 0) return -1;
+    return ref_read(r.text, v, r.end);
+}
 
 const obj_entry* find_xmp_obj(const pdf_doc& doc) {
     if (const obj_entry* e = xmp_from_catalog(doc)) return e;
     return xmp_by_type(doc);
 }
 
+bool xmp_read_stream(const pdf_doc& doc, const obj_entry& e, propvec* pv) {
+    const bool resolve = option_on(OPT_RESOLVE);
+    const bool unicode = option_on(OPT_UNICODE);
+    xmp_packet pkt;
+    if (!xmp_decode_stream(doc, e, &pkt)) return false;
+    if (!resolve && !unicode) {
+        xmp_scan_containers(pkt.bytes, pkt.len, pv);
+        xmp_scan_simple(pkt.bytes, pkt.len, pv);
+        return true;
+    }
+    // UNICODE: the packet is read as UTF-8 text whatever its encoding.
+    std::string text;
+    const uint8_t* bytes = pkt.bytes;
+    int32_t len = pkt.len;
+    if (unicode) {
+        text = xmp_packet_to_utf8(pkt.bytes, pkt.len);
+        bytes = reinterpret_cast<const uint8_t*>(text.data());
+        len = static_cast<int32_t>(text.size() < INT32_MAX ? text.size() : INT32_MAX);
+    }
+    if (resolve) {
+        xmp_read_rdf(bytes, len, unicode, pv);
+    } else {
+        xmp_scan_containers(bytes, len, pv, true);
+        xmp_scan_simple(bytes, len, pv, true);
+    }
+    return true;
+}
+
 // The JSON text of vellix_read_xmp for doc into b; false with "failed to
 // decode the XMP stream" when the metadata stream cannot be decoded.
 bool read_xmp_build(const pdf_doc& doc, strbuf& b) {
-    const bool resolve = option_on(OPT_RESOLVE);
-    const bool unicode = option_on(OPT_UNICODE);
     propvec pv;
     if (const obj_entry* e = find_xmp_obj(doc)) {
-        xmp_packet pkt;
-        if (!xmp_decode_stream(doc, *e, &pkt)) {
+        if (!xmp_read_stream(doc, *e, &pv)) {
             set_error("failed to decode the XMP stream");
             return false;
         }
-        if (!resolve && !unicode) {
-            xmp_scan_containers(pkt.bytes, pkt.len, &pv);
-            xmp_scan_simple(pkt.bytes, pkt.len, &pv);
-        } else {
-            // UNICODE: the packet is read as UTF-8 text whatever its encoding.
-            std::string text;
-            const uint8_t* bytes = pkt.bytes;
-            int32_t len = pkt.len;
-            if (unicode) {
-                text = xmp_packet_to_utf8(pkt.bytes, pkt.len);
-                bytes = reinterpret_cast<const uint8_t*>(text.data());
-                len = static_cast<int32_t>(text.size() < INT32_MAX ? text.size() : INT32_MAX);
-            }
-            if (resolve) {
-                xmp_read_rdf(bytes, len, unicode, &pv);
-            } else {
-                xmp_scan_containers(bytes, len, &pv, true);
-                xmp_scan_simple(bytes, len, &pv, true);
-            }
-        }
     }
-    b = xmp_json(pv, unicode);
+    b = xmp_props_json(pv, option_on(OPT_UNICODE));
     propvec_free(&pv);
     return true;
 }

@@ -36,14 +36,14 @@ constexpr report_op REPORT_OPS[] = {
 };
 
 // Writers: "clear-all" is what batch-clear does (Info and XMP both removed).
-enum class writer_op { none, clear, clear_xmp, clear_all, set, set_xmp };
+enum class writer_op { none, clear, clear_xmp, clear_all, scrub, set, set_xmp };
 struct writer_name {
     const char* name;
     writer_op op;
 };
 constexpr writer_name WRITER_OPS[] = {
     {"clear", writer_op::clear}, {"clear-xmp", writer_op::clear_xmp}, {"clear-all", writer_op::clear_all},
-    {"set", writer_op::set},     {"set-xmp", writer_op::set_xmp},
+    {"scrub", writer_op::scrub}, {"set", writer_op::set},     {"set-xmp", writer_op::set_xmp},
 };
 
 struct batch_plan {
@@ -81,6 +81,7 @@ bool write_one(const batch_plan& p, const char* in, const char* out) {
             if (vellix_clear_xmp(out, out)) return true;
             std::remove(out);  // no half-cleaned copy is left behind
             return false;
+        case writer_op::scrub: return vellix_scrub(in, out);
         case writer_op::set: return vellix_write_full(in, out, p.json.c_str());
         case writer_op::set_xmp: return vellix_write_xmp(in, out, p.json.c_str());
         case writer_op::none: break;
@@ -234,7 +235,17 @@ int run_plan(const command* cmd, const parsed_args& a, batch_plan plan, std::vec
     batch_run_settings rs;
     rs.jobs = jobs;
     rs.thread_start = [options] { vellix_set_options(options); };
-    rs.idle = [&] { out.flush(); };
+    // Flushing costs a write per call: while outcomes keep coming, at most
+    // one flush per FLUSH_GAP (a reader still sees each record within it, or
+    // within the next tick when the run stalls).
+    constexpr auto FLUSH_GAP = std::chrono::milliseconds(20);
+    auto last_flush = std::chrono::steady_clock::now() - FLUSH_GAP;
+    rs.idle = [&] {
+        auto now = std::chrono::steady_clock::now();
+        if (now - last_flush < FLUSH_GAP) return;
+        out.flush();
+        last_flush = now;
+    };
     if (show) {
         rs.tick = [&](const batch_counts& c, bool final) {
             int64_t total = c.all_read ? static_cast<int64_t>(c.read) : counted.load();
@@ -335,7 +346,7 @@ const std::vector<option_spec>& batch_options(bool clear_command) {
     static const std::vector<option_spec> batch = [] {
         std::vector<option_spec> v = {
             {"op", 0, "OP", "info (default), xmp, fonts, images, bookmarks, security, analyze, labels;"
-                            " writers: clear, clear-xmp, clear-all, set, set-xmp"},
+                            " writers: clear, clear-xmp, clear-all, scrub, set, set-xmp"},
             {"output", 'o', "OUT_DIR", "where the writers put their copies (mirrors the inputs)"},
             {"json", 0, "JSON", "the values for --op set and --op set-xmp"},
         };

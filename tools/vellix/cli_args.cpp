@@ -14,7 +14,14 @@ const option_spec* find_short(const std::vector<option_spec>& specs, char c) {
     return nullptr;
 }
 
-std::string quoted(std::string_view opt) { return "'" + std::string(opt) + "'"; }
+std::string quoted(std::string_view opt) {
+    std::string q;
+    q.reserve(opt.size() + 2);
+    q += '\'';
+    q += opt;
+    q += '\'';
+    return q;
+}
 
 }  // namespace
 

@@ -13,6 +13,7 @@
 
 #include "flat_json.h"
 #include "pretty.h"
+#include "traces_text.h"
 #include "vellix.h"
 
 namespace {
@@ -57,6 +58,23 @@ int run_bookmarks(const parsed_args& a) { return report_result(vellix_bookmarks(
 int run_security(const parsed_args& a) { return report_result(vellix_security(a.positionals[0].c_str()), a); }
 int run_analyze(const parsed_args& a) { return report_result(vellix_analyze(a.positionals[0].c_str()), a); }
 int run_labels(const parsed_args& a) { return report_result(vellix_page_labels(a.positionals[0].c_str()), a); }
+
+// JSON as the library gives it; --pretty prints the timeline instead.
+int run_traces(const parsed_args& a) {
+    const char* text = vellix_traces(a.positionals[0].c_str());
+    if (!text) return library_failure();
+    if (!a.has("pretty")) return print_text(text, false);
+    std::string out;
+    if (!traces_timeline(text, &out)) {
+        print_error("cannot read the traces report");
+        return EXIT_FAILED;
+    }
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
+        print_error("cannot write to standard output");
+        return EXIT_FAILED;
+    }
+    return EXIT_OK;
+}
 
 int run_compare(const parsed_args& a) {
     return report_result(vellix_compare(a.positionals[0].c_str(), a.positionals[1].c_str()), a);
@@ -182,6 +200,13 @@ int run_clear_xmp(const parsed_args& a) {
     return write_result(vellix_clear_xmp(a.positionals[0].c_str(), out.c_str()));
 }
 
+int run_scrub(const parsed_args& a) {
+    std::string out;
+    int rc = EXIT_OK;
+    if (!output_path(self("scrub"), a, out, rc)) return rc;
+    return write_result(vellix_scrub(a.positionals[0].c_str(), out.c_str()));
+}
+
 // ---- the table ------------------------------------------------------------
 
 const option_spec PRETTY = {"pretty", 0, nullptr, "indent the JSON, one member per line"};
@@ -196,7 +221,8 @@ const option_spec INCREMENTAL = {"incremental", 0, nullptr,
                                  "append the change to FILE's bytes instead of rewriting them (signatures stay valid)"};
 
 bool is_writer(const std::string& name) {
-    return name == "set" || name == "clear" || name == "set-xmp" || name == "clear-xmp" || name == "batch-clear";
+    return name == "set" || name == "clear" || name == "set-xmp" || name == "clear-xmp" || name == "scrub" ||
+           name == "batch-clear";
 }
 
 std::vector<command> make_commands() {
@@ -215,6 +241,14 @@ std::vector<command> make_commands() {
         {"analyze", "FILE", report_synopsis, "size breakdown by kind of content", "", {PRETTY}, 1,
          run_analyze},
         {"labels", "FILE", report_synopsis, "page-label ranges", "", {PRETTY}, 1, run_labels},
+        {"traces", "FILE", report_synopsis, "every place metadata lives, revision by revision",
+         "Lists the file's incremental revisions, oldest first, with the Info values\n"
+         "each trailer named, then every Info-like dictionary, XMP packet, /PieceInfo\n"
+         "and trailer /ID with the revision that holds it, the object that names it\n"
+         "and whether the document still reaches it. Encrypted files give their\n"
+         "revisions and /ID only. --pretty prints a timeline instead of JSON: what\n"
+         "each revision changed, then one line per item.\n",
+         {{"pretty", 0, nullptr, "a timeline of the revisions and items instead of JSON"}}, 1, run_traces},
         {"set", "FILE", "FILE (-o OUT | --in-place) [FIELD OPTIONS | --json JSON]",
          "set Info fields",
          "Fields not given keep their values. With only --title, --author, --subject\n"
@@ -238,16 +272,28 @@ std::vector<command> make_commands() {
         {"clear", "FILE", "FILE (-o OUT | --in-place)", "remove the Info dictionary", "", {OUTPUT, IN_PLACE},
          1, run_clear},
         {"set-xmp", "FILE", "FILE (-o OUT | --in-place) (--prop KEY=VALUE... | --json JSON)",
-         "write a new XMP packet",
-         "The new packet holds exactly the properties given (the old packet is not\n"
-         "kept) and xmp:ModifyDate, set to now unless given. Keys are prefix:name,\n"
-         "for example dc:title; a value with commas becomes a list.\n",
+         "set XMP properties",
+         "Edits the document's packet: each property given replaces the one of that\n"
+         "name or is added, an empty value removes it, and everything else in the\n"
+         "packet stays; xmp:ModifyDate and xmp:MetadataDate are set to now unless\n"
+         "given. The Info fields that match (title = dc:title, author = dc:creator,\n"
+         "...) are set too, so that the two agree; set edits the packet the same way.\n"
+         "Keys are prefix:name, for example dc:title. With --exact a new packet holds\n"
+         "exactly the properties given (a value with commas becomes a list).\n",
          {OUTPUT, IN_PLACE,
           {"prop", 'p', "KEY=VALUE", "one property (repeatable, kept in order)"},
           {"json", 0, "JSON", "the properties as a flat JSON object (- for standard input)"}},
          1, run_set_xmp},
         {"clear-xmp", "FILE", "FILE (-o OUT | --in-place)", "remove the XMP metadata", "",
          {OUTPUT, IN_PLACE}, 1, run_clear_xmp},
+        {"scrub", "FILE", "FILE (-o OUT | --in-place)", "remove every trace of metadata",
+         "Writes a copy of the objects the document uses with no metadata left: no\n"
+         "Info dictionary, no XMP packet anywhere (catalog, pages, images, fonts),\n"
+         "no /PieceInfo, no earlier revision and no unused object, with a new random\n"
+         "/ID. Pages, annotations, forms and attachments are kept. The copy is read\n"
+         "back before it replaces anything: if a trace remains, nothing is written.\n"
+         "A signed document is refused unless --force is given.\n",
+         {OUTPUT, IN_PLACE}, 1, run_scrub},
         {"batch", "INPUT...", "[OPTIONS] (FILE | DIR)... [--files-from LIST]",
          "one report (or writer) over many files, as JSON Lines",
          "Each file gives one line, {\"path\":...,\"result\":{...}} or\n"
@@ -255,10 +301,10 @@ std::vector<command> make_commands() {
          "one JSON array of the same records. A directory gives its *.pdf files\n"
          "(in name order; with -r those of its subdirectories too); files named\n"
          "directly or in LIST are taken whatever their names. Writers (--op clear,\n"
-         "clear-xmp, clear-all, set, set-xmp) put their copies under -o OUT_DIR at\n"
-         "the place of each input: a file of a directory DIR at its path below DIR,\n"
-         "other files at their relative path. Exit status 1 when any file failed\n"
-         "(their number on standard error).\n",
+         "clear-xmp, clear-all, scrub, set, set-xmp) put their copies under\n"
+         "-o OUT_DIR at the place of each input: a file of a directory DIR at its\n"
+         "path below DIR, other files at their relative path. Exit status 1 when\n"
+         "any file failed (their number on standard error).\n",
          batch_options(false), -1, run_batch},
         {"batch-clear", "INPUT... OUT_DIR", "[OPTIONS] (FILE | DIR)... (OUT_DIR | -o OUT_DIR)",
          "copies without Info and XMP into OUT_DIR (mirroring the inputs)",
@@ -284,6 +330,8 @@ std::vector<command> make_commands() {
 unsigned command_options(const command& cmd, const parsed_args& a) {
     unsigned bits = 0;
     if (!a.has("exact")) bits = is_writer(cmd.name) ? TOOL_WRITER_OPTIONS : TOOL_OPTIONS;
+    // set and set-xmp keep Info and XMP in agreement.
+    if (!a.has("exact") && (cmd.name == std::string("set") || cmd.name == std::string("set-xmp"))) bits |= VELLIX_SYNC;
     if (a.has("force")) bits &= ~VELLIX_KEEP_SIGNATURES;
     if (a.has("incremental")) bits |= VELLIX_INCREMENTAL;
     return bits;

@@ -14,9 +14,10 @@ constexpr int EXIT_USAGE = 2;   // the command line is wrong
 
 // The library options every command runs with, unless --exact is given.
 constexpr unsigned TOOL_OPTIONS = VELLIX_UNICODE | VELLIX_RESOLVE;
-// The options of the writing commands: those, and signed documents refused
-// a full rewrite (--force drops it).
-constexpr unsigned TOOL_WRITER_OPTIONS = TOOL_OPTIONS | VELLIX_KEEP_SIGNATURES;
+// The options of the writing commands: those, signed documents refused a
+// full rewrite (--force drops it), and untouched object streams copied as
+// they are rather than expanded.
+constexpr unsigned TOOL_WRITER_OPTIONS = TOOL_OPTIONS | VELLIX_KEEP_SIGNATURES | VELLIX_KEEP_STREAMS;
 
 struct command {
     const char* name;

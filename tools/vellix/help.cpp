@@ -34,6 +34,7 @@ std::string tool_help() {
         "Writers take -o OUT (write a new file) or --in-place (replace FILE). They\n"
         "refuse to rewrite a signed document (--force does it anyway); set and\n"
         "set-xmp take --incremental, which appends the change to FILE's bytes.\n"
+        "Object streams the change leaves alone are copied still compressed.\n"
         "Texts are Unicode (UTF-8) and structures are read as the PDF standard\n"
         "defines them; every command takes --exact for the byte-exact rules.\n"
         "\n"
