@@ -725,9 +725,11 @@ inline std::string table_of(const std::string& in) {
 
 // One result three ways: full expansion while loading; every Flate stream
 // left to first use (keep budget 0); the default keep budget.
+// The full expansion, on demand with nothing kept, on demand within the
+// budget, and the last with the streams decoded on two threads.
 struct both {
-    std::string full, lazy, kept;
-    bool same() const { return full == lazy && full == kept; }
+    std::string full, lazy, kept, two;
+    bool same() const { return full == lazy && full == kept && full == two; }
 };
 
 inline both in_both_ways(const std::string& in, const std::filesystem::path& work,
@@ -740,6 +742,9 @@ inline both in_both_ways(const std::string& in, const std::filesystem::path& wor
     r.lazy = f(in, work);
     objstm_keep_budget(OBJSTM_KEEP_DEFAULT);
     r.kept = f(in, work);
+    objstm_parallel_min(0);
+    r.two = f(in, work);
+    objstm_parallel_min(OBJSTM_PARALLEL_MIN);
     return r;
 }
 
@@ -754,9 +759,11 @@ inline std::string check_lazy_expansion(const std::string& dir, const uint8_t* d
     std::string err = write_bytes(path, data, size);
     if (!err.empty()) return err;
     both t = in_both_ways(path, dir, [](const std::string& p, const std::filesystem::path&) { return table_of(p); });
-    if (!t.same()) return "object tables differ:\n" + t.full.substr(0, 2000) + "\n---\n" + t.lazy.substr(0, 2000);
+    if (!t.same()) return "object tables differ:\n" + t.full.substr(0, 2000) + "\n---\n" + t.lazy.substr(0, 2000) +
+                          "\n---\n" + t.two.substr(0, 2000);
     both o = in_both_ways(path, dir, all_outputs);
-    if (!o.same()) return "outputs differ:\n" + o.full.substr(0, 2000) + "\n---\n" + o.lazy.substr(0, 2000);
+    if (!o.same()) return "outputs differ:\n" + o.full.substr(0, 2000) + "\n---\n" + o.lazy.substr(0, 2000) +
+                          "\n---\n" + o.two.substr(0, 2000);
     return "";
 }
 

@@ -51,6 +51,7 @@ int check_files(const std::vector<fs::path>& files) {
         if (!t.same()) ++differ;
         EXPECT_EQ(t.full, t.lazy) << "table of " << f;
         EXPECT_EQ(t.full, t.kept) << "table of " << f;
+        EXPECT_EQ(t.full, t.two) << "table of " << f;
         // The exports with the byte rules and with the standard reading,
         // which follows references into object streams the byte rules never reach.
         for (unsigned options : {0u, VELLIX_UNICODE | VELLIX_RESOLVE}) {
@@ -60,6 +61,7 @@ int check_files(const std::vector<fs::path>& files) {
             if (!o.same()) ++differ;
             EXPECT_EQ(o.full, o.lazy) << "outputs of " << f << " with options " << options;
             EXPECT_EQ(o.full, o.kept) << "outputs of " << f << " with options " << options;
+            EXPECT_EQ(o.full, o.two) << "outputs of " << f << " with options " << options;
         }
     }
     return differ;
@@ -255,6 +257,32 @@ std::vector<std::pair<std::string, std::string>> generated() {
         add("catalog by key", g, "/Size 40");
     }
     {
+        // Every kind of stream in one file, so that decoding on two threads
+        // meets them between small ones: one decoded only with a larger
+        // capacity, a stored one, one beyond the small-stream scratch, one
+        // cut short and one refused; a later stream overrides the Info.
+        std::string noise;
+        uint32_t x = 7;
+        for (int i = 0; i < 700000; ++i) {
+            x = x * 1103515245u + 12345u;
+            char c = static_cast<char>('!' + (x >> 16) % 90);
+            noise += c == '(' || c == ')' || c == '\\' ? 'q' : c;
+        }
+        gen_file g;
+        g.flate_stream(10, BASIC);
+        g.flate_stream(11, {{9, "<< /Pad (" + std::string(40000, ' ') + ") >>"}});
+        int first = 0;
+        std::string data = stm_data({{7, "<< /Stored true >>"}}, &first);
+        g.b.stream(12, stm_dict(1, first, false), data);
+        g.flate_stream(13, {{23, "<< /Noise (" + noise + ") >>"}});
+        std::string z = zlib_of({{4, "<< /Title (Cut) >>"}, {24, "<< /X 1 >>"}});
+        g.flate_stream(14, {{4, "<< /Title (Cut) >>"}, {24, "<< /X 1 >>"}}, z.substr(0, z.size() - 6));
+        g.flate_stream(15, {{25, "<< /R 1 >>"}}, "\x78\x9c garbage");
+        for (int k = 0; k < 6; ++k) g.flate_stream(16 + k, {{26 + k, "<< /K " + std::to_string(k) + " >>"}});
+        g.flate_stream(22, {{4, "<< /Title (Last) >>"}});
+        add("every kind of stream", g);
+    }
+    {
         // Streams that cannot be decoded at all (refused header, garbage).
         gen_file g;
         g.flate_stream(10, BASIC);
@@ -316,6 +344,17 @@ TEST(LazyObjStm, GeneratedFilesReachTheRules) {
     const obj_entry* cut = doc_find(doc, 7);
     ASSERT_NE(cut, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(cut->objstm_text), cut->objstm_len), "<< /Y 7777");
+
+    // The file of every kind, decoded on two threads: each stream yields its
+    // rows or none, and the last Info wins.
+    objstm_parallel_min(0);
+    EXPECT_EQ(info_title(by_name["every kind of stream"]), "Last");
+    write_file(p, by_name["every kind of stream"]);
+    pdf_doc mixed;
+    EXPECT_EQ(doc_load(p.c_str(), &mixed, 0), 0);
+    objstm_parallel_min(OBJSTM_PARALLEL_MIN);
+    for (int num : {7, 9, 23, 26, 31}) EXPECT_NE(doc_find(mixed, num), nullptr) << num;
+    for (int num : {24, 25}) EXPECT_EQ(doc_find(mixed, num), nullptr) << num;
 }
 
 TEST(LazyObjStm, TextsDecodedOnlyWhenRead) {
@@ -365,21 +404,75 @@ TEST(LazyObjStm, KeepBudgetBoundsTheTextKeptWhileLoading) {
     g.b.xref_trailer("/Size 40 /Root 1 0 R /Info 4 0 R");
     std::string p = dir.file("t.pdf");
     write_file(p, g.b.bytes());
+    // On one thread and on two.
+    for (uint64_t parallel_min : {OBJSTM_PARALLEL_MIN, uint64_t{0}}) {
+        pdf_doc doc;
+        objstm_keep_budget(1000000);
+        objstm_parallel_min(parallel_min);
+        const int r = doc_load(p.c_str(), &doc, 0);
+        objstm_keep_budget(OBJSTM_KEEP_DEFAULT);
+        objstm_parallel_min(OBJSTM_PARALLEL_MIN);
+        ASSERT_EQ(r, 0);
+        ASSERT_EQ(doc.lazy.streams.size(), 7u);
+        int kept = 0;
+        for (const lazy_stream& s : doc.lazy.streams) kept += s.text != nullptr;
+        EXPECT_EQ(kept, 4) << parallel_min;  // the small first stream and three of 300 KB
+        EXPECT_LE(doc.lazy.kept, 1000000u);
+        for (int k = 0; k < 6; ++k) {
+            const obj_entry* e = doc_find(doc, 30 + k);
+            ASSERT_NE(e, nullptr);
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(e->objstm_text), e->objstm_len),
+                      "<< /Pad (" + std::string(300000, 'a' + k) + ") >>");
+        }
+    }
+}
+
+TEST(LazyObjStm, BudgetSplitsTheStreamsDecodedOnTwoThreads) {
+    // Forty streams of 20 KB of text from four letters (second capacity about
+    // 160 KB each) under a budget of 700 KB: batches end where the budget
+    // could be exceeded, later streams are decoded one by one, the last ones
+    // are not kept, and the table and texts are those of the full expansion.
+    TempDir dir;
+    gen_file g;
+    g.flate_stream(10, BASIC);
+    uint32_t x = 5;
+    for (int k = 0; k < 40; ++k) {
+        std::string pad;
+        for (int i = 0; i < 20000; ++i) {
+            x = x * 1103515245u + 12345u;
+            pad += static_cast<char>('a' + (x >> 16) % 4);
+        }
+        g.flate_stream(11 + k, {{60 + k, "<< /Pad (" + pad + ") >>"}});
+    }
+    g.b.xref_trailer("/Size 120 /Root 1 0 R /Info 4 0 R");
+    std::string p = dir.file("t.pdf");
+    write_file(p, g.b.bytes());
+    auto table = [&](uint64_t parallel_min, bool full) {
+        objstm_full_expansion(full);
+        objstm_keep_budget(700000);
+        objstm_parallel_min(parallel_min);
+        std::string t = table_of(p);
+        objstm_full_expansion(false);
+        objstm_keep_budget(OBJSTM_KEEP_DEFAULT);
+        objstm_parallel_min(OBJSTM_PARALLEL_MIN);
+        return t;
+    };
+    const std::string full = table(OBJSTM_PARALLEL_MIN, true);
+    EXPECT_NE(full.find("\n60 0 "), std::string::npos);
+    EXPECT_EQ(table(0, false), full);
+    EXPECT_EQ(table(OBJSTM_PARALLEL_MIN, false), full);
     pdf_doc doc;
-    objstm_keep_budget(1000000);
-    ASSERT_EQ(doc_load(p.c_str(), &doc, 0), 0);
+    objstm_keep_budget(700000);
+    objstm_parallel_min(0);
+    const int r = doc_load(p.c_str(), &doc, 0);
     objstm_keep_budget(OBJSTM_KEEP_DEFAULT);
-    ASSERT_EQ(doc.lazy.streams.size(), 7u);
+    objstm_parallel_min(OBJSTM_PARALLEL_MIN);
+    ASSERT_EQ(r, 0);
+    EXPECT_LE(doc.lazy.kept, 700000u);
     int kept = 0;
     for (const lazy_stream& s : doc.lazy.streams) kept += s.text != nullptr;
-    EXPECT_EQ(kept, 4);  // the small first stream and three of 300 KB
-    EXPECT_LE(doc.lazy.kept, 1000000u);
-    for (int k = 0; k < 6; ++k) {
-        const obj_entry* e = doc_find(doc, 30 + k);
-        ASSERT_NE(e, nullptr);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(e->objstm_text), e->objstm_len),
-                  "<< /Pad (" + std::string(300000, 'a' + k) + ") >>");
-    }
+    EXPECT_GT(kept, 10);
+    EXPECT_LT(kept, 41);
 }
 
 }  // namespace

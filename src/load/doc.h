@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/huge_pages.h"
 #include "core/strbuf.h"
 #include "load/arena.h"
 #include "load/dict_closer.h"
@@ -58,18 +59,28 @@ struct lazy_stream {
     const uint8_t* src = nullptr;
     uint64_t src_len = 0;
     uint64_t out_len = 0;
-    const uint8_t* text = nullptr;  // null until decoded; owned by lazy_streams::blocks
+    const uint8_t* text = nullptr;  // null until decoded; owned by lazy_streams::blocks or ::pool
 };
 
 struct lazy_streams {
     std::vector<lazy_stream> streams;
     struct arena blocks;
+    // Texts decoded while loading (kept, or left unused by a stream without
+    // rows), counted in `kept`.
+    text_pool pool;
     uint64_t kept = 0;  // bytes of text kept while loading
 };
 
 // Decoded text kept while loading, per document, before streams are left to
 // be decoded on first use.
 constexpr uint64_t OBJSTM_KEEP_DEFAULT = 64u << 20;
+// Compressed bytes of object streams from which loading decodes them on two
+// threads.
+constexpr uint64_t OBJSTM_PARALLEL_MIN = 64u << 10;
+
+// The object table: rows are appended in order and the table is large for
+// large files, so it lives in huge pages where the system gives them.
+using obj_table = std::vector<obj_entry, huge_page_allocator<obj_entry>>;
 
 struct page_entry {
     int32_t page_obj = 0;
@@ -93,7 +104,7 @@ struct pdf_doc {
     char version[16] = {};
     int32_t encrypted = 0;
     int32_t encrypt_obj = -1;
-    std::vector<obj_entry> objs;
+    obj_table objs;
     struct arena arena;
     std::vector<page_entry> pages;
     int32_t root = -1;
@@ -106,6 +117,11 @@ struct pdf_doc {
     // Dictionary closes over the file bytes, remembered while the object
     // scan settles every dictionary of the file (scan_objects.cpp).
     dict_closer dicts;
+    // Rows of objs (ascending) that are object stream containers, as
+    // objstm_expand found them; doc_select tests every row itself when
+    // container_rows_known is false.
+    std::vector<size_t> container_rows;
+    bool container_rows_known = false;
     // The object streams rows were taken from, and the numbers they list.
     std::vector<objstm_container> containers;
     std::vector<int32_t> container_members;
@@ -141,6 +157,9 @@ void doc_expand_row(const pdf_doc& doc, const obj_entry& e);
 // the text kept while loading, 0 leaving every Flate stream to first use.
 void objstm_full_expansion(bool on);
 void objstm_keep_budget(uint64_t bytes);
+// Flate data in object streams from which a load decodes them on two threads
+// (OBJSTM_PARALLEL_MIN unless set; 0 for every file with two streams).
+void objstm_parallel_min(uint64_t bytes);
 
 // The dictionary span of a row: its text (doc_row_text) whole, or the file bytes from
 // dict_pos to stream_kw (else endobj_pos, else the file end). text is null

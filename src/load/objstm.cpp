@@ -2,17 +2,23 @@
 //
 // Which rows a stream yields depends on its decoded text (the offsets, the
 // decoded length, whether decoding succeeds under the capacity rules), so
-// every Flate stream is decoded once while loading, into a reused scratch
-// buffer. Its rows and decoded length are kept, and its text too while the
-// texts kept stay within a budget (OBJSTM_KEEP_DEFAULT); beyond it a text is
-// decoded again, into a block of exactly that length, when a row of the
-// stream is first read (doc_row_text), so memory stays bounded however much
-// the streams inflate. Stored (unfiltered) streams need no
-// decoding: their rows point into the file bytes at once.
+// every Flate stream is decoded once while loading. Its rows and decoded
+// length are kept, and its text too while the texts kept stay within a
+// budget (OBJSTM_KEEP_DEFAULT): a small stream whose text surely fits is
+// decoded straight into the document's text pool, others into a reused
+// scratch buffer. Beyond the budget a text is decoded again, into a block of
+// exactly that length, when a row of the stream is first read
+// (doc_row_text), so memory stays bounded however much the streams inflate.
+// With enough Flate data, two threads decode the small streams (their rows
+// are still added in table order, so the table is the same). Stored
+// (unfiltered) streams need no decoding: their rows point into the file
+// bytes at once.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "load/history.h"
@@ -129,10 +135,6 @@ int32_t key_int(const dict_view& d, const char* name, int32_t min) {
     return -1;
 }
 
-// Appends a row for every usable object of the decoded stream d, the
-// stream of row e; returns the number of rows added. With stream >= 0 the
-// rows name that lazy stream and their start in it instead of pointing into
-// d. A stream that yields rows is recorded in doc->containers.
 // The header of decoded stream d: `count` pairs of object number and
 // offset. False when a pair does not read.
 bool read_header(const decoded& d, int32_t count, std::vector<int32_t>* nums, std::vector<int32_t>* offs) {
@@ -158,6 +160,10 @@ bool member_span(const decoded& d, const std::vector<int32_t>& nums, const std::
     return nums[i] > 0 && *len >= 1 && *len <= MAX_OBJECT_LEN && *start + *len <= d.len;
 }
 
+// Appends a row for every usable object of the decoded stream d, the
+// stream of row e; returns the number of rows added. With stream >= 0 the
+// rows name that lazy stream and their start in it instead of pointing into
+// d. A stream that yields rows is recorded in doc->containers.
 int32_t add_rows(pdf_doc* doc, const obj_entry& e, const decoded& d, int32_t count, int32_t first,
                  int32_t stream = -1) {
     std::vector<int32_t> nums, offs;
@@ -190,18 +196,29 @@ int32_t add_rows(pdf_doc* doc, const obj_entry& e, const decoded& d, int32_t cou
     return added;
 }
 
-// The dictionary of row e when it is an object stream with usable stored
-// data, and its /N (1 to MAX_OBJECTS); false otherwise.
-bool objstm_header(const pdf_doc& doc, const obj_entry& e, dict_view* dict, int32_t* count) {
+// Whether row e is an object stream container (a direct stream whose
+// dictionary holds /ObjStm), with *dict its dictionary.
+bool is_objstm_container(const pdf_doc& doc, const obj_entry& e, dict_view* dict) {
     if (e.in_objstm || e.has_stream != 1 || e.dict_pos < 0) return false;
     *dict = {doc.data, e.dict_pos, e.stream_kw > 0 ? e.stream_kw : doc.len};
-    if (dict->key("ObjStm") < 0) return false;
+    return dict->key("ObjStm") >= 0;
+}
+
+// For a container with dictionary dict: whether its stored data is usable,
+// and its /N (1 to MAX_OBJECTS).
+bool objstm_counted(const pdf_doc& doc, const obj_entry& e, const dict_view& dict, int32_t* count) {
     const pos n = e.data_end - e.data_start;
     if (n < 0 || n > MAX_STORED_LEN || e.data_start < 0 || e.data_end > doc.len) return false;
     // /N and /First are read before decoding so that a stream skipped for
     // them is not decoded at all; only First <= m needs the decoded length.
-    *count = key_int(*dict, "N", 1);
+    *count = key_int(dict, "N", 1);
     return *count >= 0 && *count <= MAX_OBJECTS;
+}
+
+// The dictionary of row e when it is an object stream with usable stored
+// data, and its /N (1 to MAX_OBJECTS); false otherwise.
+bool objstm_header(const pdf_doc& doc, const obj_entry& e, dict_view* dict, int32_t* count) {
+    return is_objstm_container(doc, e, dict) && objstm_counted(doc, e, *dict, count);
 }
 
 // Expands the object stream of row e, when it is one.
@@ -222,26 +239,37 @@ void expand_one(pdf_doc* doc, const obj_entry& e, small_scratch* scratch) {
     if ((first > d.len || add_rows(doc, e, d, count, first) == 0) && flate) doc->arena.drop_last();
 }
 
-// What decode_flate gives, without keeping a block: false when it fails, else
-// true with *out the decoded bytes, held by the scratch or by *big. A small
-// stream is decoded into the scratch with decode_flate's second capacity; any
-// other is measured against the largest capacity decode_flate would try (a
+// Where a decoded text lies: the scratch, a block of its own, or the pool.
+struct flate_text {
+    decoded d;
+    std::unique_ptr<uint8_t, free_deleter> big;
+    bool pooled = false;
+};
+
+// A small stream (second capacity at most SMALL_STREAM_CAP) decoded with
+// decode_flate's second capacity: straight into the pool when it is given
+// (the bytes decoded stay there), else into the scratch. False when that
+// decoding fails.
+bool flate_small(const uint8_t* src, uint64_t n, text_pool* pool, small_scratch* scratch, flate_text* out) {
+    const uint64_t cap = 4 * (8 * n + 64);
+    uint8_t* tmp = pool ? pool->room(cap) : nullptr;
+    const bool pooled = tmp != nullptr;
+    if (!tmp) tmp = scratch->get(cap);
+    if (!tmp) return false;
+    uint64_t m = 0;
+    if (inflate_decompress(src, n, tmp, cap, &m) != 0) return false;
+    if (pooled) pool->keep(m);
+    out->d = {tmp, static_cast<pos>(m)};
+    out->pooled = pooled;
+    return true;
+}
+
+// A stream measured against the largest capacity decode_flate would try (a
 // failure at capacity c means the stream needs more than c bytes, so success
 // at some capacity of the sequence is success at its last) and then decoded
 // into a block of its exact length.
-bool flate_outcome(const uint8_t* src, uint64_t n, small_scratch* scratch, std::unique_ptr<uint8_t, free_deleter>* big,
-                   decoded* out) {
+bool flate_measured(const uint8_t* src, uint64_t n, flate_text* out) {
     const uint64_t first = 8 * n + 64;
-    if (first > DECODER_MAX_CAP) return false;
-    if (4 * first <= SMALL_STREAM_CAP) {
-        if (uint8_t* tmp = scratch->get(4 * first)) {
-            uint64_t m = 0;
-            if (inflate_decompress(src, n, tmp, 4 * first, &m) == 0) {
-                *out = {tmp, static_cast<pos>(m)};
-                return true;
-            }
-        }
-    }
     uint64_t last = first;
     if (first <= MAX_RETRY_CAP)
         while (last <= MAX_RETRY_CAP) last *= 4;
@@ -250,50 +278,229 @@ bool flate_outcome(const uint8_t* src, uint64_t n, small_scratch* scratch, std::
     uint64_t need = 0;
     if (inflate_measure(src, n, last, window.get(), &need) != 0) return false;
     window.reset();
-    big->reset(static_cast<uint8_t*>(std::malloc(need ? static_cast<size_t>(need) : 1)));
-    if (!*big) throw std::bad_alloc();
+    out->big.reset(static_cast<uint8_t*>(std::malloc(need ? static_cast<size_t>(need) : 1)));
+    if (!out->big) throw std::bad_alloc();
     uint64_t m = 0;
-    if (inflate_decompress(src, n, big->get(), need, &m) != 0 || m != need) return false;
-    *out = {big->get(), static_cast<pos>(m)};
+    if (inflate_decompress(src, n, out->big.get(), need, &m) != 0 || m != need) return false;
+    out->d = {out->big.get(), static_cast<pos>(m)};
+    out->pooled = false;
     return true;
+}
+
+// Whether stream data of n bytes is small: decoded with the second capacity
+// first, and the only kind that goes into a batch of parallel decodings.
+bool batchable(uint64_t n) { return 4 * (8 * n + 64) <= SMALL_STREAM_CAP; }
+
+// What decode_flate gives, without keeping a block: false when it fails, else
+// true with the decoded bytes in *out. A small stream is decoded with the
+// second capacity (flate_small); one that fails so and any larger one is
+// measured (flate_measured).
+bool flate_outcome(const uint8_t* src, uint64_t n, text_pool* pool, small_scratch* scratch, flate_text* out) {
+    if (8 * n + 64 > DECODER_MAX_CAP) return false;
+    if (batchable(n) && flate_small(src, n, pool, scratch, out)) return true;
+    return flate_measured(src, n, out);
 }
 
 thread_local bool t_full_expansion = false;
 thread_local uint64_t t_keep_budget = OBJSTM_KEEP_DEFAULT;
+thread_local uint64_t t_parallel_min = OBJSTM_PARALLEL_MIN;
+
+// Bytes the budget still allows.
+uint64_t budget_room(const pdf_doc& doc) { return doc.lazy.kept <= t_keep_budget ? t_keep_budget - doc.lazy.kept : 0; }
+
+// An object stream of the lazy expansion: its row, and what its dictionary
+// says before anything is decoded.
+struct lazy_item {
+    obj_entry e;
+    int32_t count = 0;
+    int32_t first = 0;
+    bool flate = false;
+};
+
+// Reads row e's header into *item; false when the row yields nothing
+// without looking at its data.
+bool lazy_prepare(const pdf_doc& doc, const obj_entry& e, lazy_item* item) {
+    dict_view dict;
+    if (!objstm_header(doc, e, &dict, &item->count)) return false;
+    item->first = key_int(dict, "First", 0);
+    if (item->first < 0) return false;
+    item->e = e;
+    item->flate = dict.key("FlateDecode") >= 0;
+    return true;
+}
+
+// The rows of a Flate stream from its decoding: learnt, and its text kept
+// while the texts kept stay within the budget, so that reading every object
+// (as some reports do) does not decode the stream twice. A text in the pool
+// is counted against the budget whether or not it is used.
+void lazy_finish_flate(pdf_doc* doc, const lazy_item& item, bool ok, flate_text* t) {
+    const uint64_t len = ok ? static_cast<uint64_t>(t->d.len) : 0;
+    if (ok && t->pooled) doc->lazy.kept += len;
+    if (!ok || item.first > t->d.len) return;
+    const auto stream = static_cast<int32_t>(doc->lazy.streams.size());
+    if (add_rows(doc, item.e, t->d, item.count, item.first, stream) == 0) return;
+    const uint8_t* src = doc->data + item.e.data_start;
+    const uint64_t n = static_cast<uint64_t>(item.e.data_end - item.e.data_start);
+    lazy_stream ls{src, n, len, nullptr};
+    if (t->pooled) {
+        ls.text = t->d.data;
+    } else if (len <= t_keep_budget && doc->lazy.kept <= t_keep_budget - len) {
+        const uint8_t* text = nullptr;
+        if (t->big && t->d.data == t->big.get()) {
+            text = doc->lazy.blocks.adopt(std::move(t->big));
+        } else if (uint8_t* block = doc->lazy.blocks.alloc(len ? len : 1)) {
+            std::memcpy(block, t->d.data, static_cast<size_t>(len));
+            text = block;
+        }
+        if (text) {
+            ls.text = text;
+            doc->lazy.kept += len;
+        }
+    }
+    doc->lazy.streams.push_back(ls);
+}
 
 // Learns the rows of the object stream of row e, when it is one, leaving a
 // Flate stream's text to be decoded on first use once the texts kept while
 // loading reach the budget.
 void expand_lazy(pdf_doc* doc, const obj_entry& e, small_scratch* scratch) {
-    dict_view dict;
-    int32_t count;
-    if (!objstm_header(*doc, e, &dict, &count)) return;
-    const pos n = e.data_end - e.data_start;
-    const int32_t first = key_int(dict, "First", 0);
-    if (first < 0) return;
-    decoded d;
-    if (dict.key("FlateDecode") < 0) {
+    lazy_item item;
+    if (!lazy_prepare(*doc, e, &item)) return;
+    if (!item.flate) {
+        decoded d;
         stored_data(doc, e, &d);
-        if (first <= d.len) add_rows(doc, e, d, count, first);
+        if (item.first <= d.len) add_rows(doc, e, d, item.count, item.first);
         return;
     }
-    std::unique_ptr<uint8_t, free_deleter> big;
     const uint8_t* src = doc->data + e.data_start;
-    if (!flate_outcome(src, static_cast<uint64_t>(n), scratch, &big, &d) || first > d.len) return;
-    const auto stream = static_cast<int32_t>(doc->lazy.streams.size());
-    if (add_rows(doc, e, d, count, first, stream) == 0) return;
-    lazy_stream ls{src, static_cast<uint64_t>(n), static_cast<uint64_t>(d.len), nullptr};
-    // Within the budget the text just decoded is kept, so that reading every
-    // object (as some reports do) does not decode the stream twice.
-    const uint64_t len = static_cast<uint64_t>(d.len);
-    if (len <= t_keep_budget && doc->lazy.kept <= t_keep_budget - len) {
-        if (uint8_t* block = doc->lazy.blocks.alloc(len ? len : 1)) {
-            std::memcpy(block, d.data, static_cast<size_t>(len));
-            ls.text = block;
-            doc->lazy.kept += len;
-        }
+    const auto n = static_cast<uint64_t>(e.data_end - e.data_start);
+    // A text that surely fits the budget is decoded straight into the pool.
+    text_pool* pool = 4 * (8 * n + 64) <= budget_room(*doc) ? &doc->lazy.pool : nullptr;
+    flate_text t;
+    const bool ok = flate_outcome(src, n, pool, scratch, &t);
+    lazy_finish_flate(doc, item, ok, &t);
+}
+
+// The capacity a batch of parallel decodings may hold at once, in second
+// capacities (8n + 64) * 4 of its streams.
+constexpr uint64_t BATCH_CAP = 32u << 20;
+
+// A small Flate stream's decoding, by whichever thread takes it: flate_small
+// into that thread's pool. A stream that fails so is measured afterwards on
+// the loading thread, one at a time, as expand_lazy would.
+struct flate_job {
+    const uint8_t* src = nullptr;
+    uint64_t n = 0;
+    bool ok = false;
+    flate_text t;
+};
+
+// Decodes the jobs with this thread (into `mine`) and one helper (into
+// `helpers`), each job taken by exactly one of them, and hands every job to
+// finish(i) in order on this thread: while the helper decodes, this thread
+// finishes the jobs that are done or else decodes the next one itself.
+template <class Finish>
+void run_batch(std::vector<flate_job>& jobs, text_pool* mine, text_pool* helpers, Finish&& finish) {
+    const size_t count = jobs.size();
+    std::atomic<size_t> next{0};
+    std::vector<std::atomic<uint8_t>> done(count);
+    auto decode = [&](size_t i, text_pool* pool, small_scratch* scratch) noexcept {
+        flate_job& j = jobs[i];
+        // Without the pool the text could not outlive the scratch: such a job
+        // is left to the measuring pass on this thread.
+        if (pool->room(4 * (8 * j.n + 64))) j.ok = flate_small(j.src, j.n, pool, scratch, &j.t);
+        done[i].store(1, std::memory_order_release);
+        done[i].notify_one();
+    };
+    auto help = [&]() noexcept {
+        small_scratch scratch;  // unused while the pool has memory
+        for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < count;) decode(i, helpers, &scratch);
+    };
+    std::thread helper;
+    try {
+        helper = std::thread(help);
+    } catch (...) {
+        // No second thread: this one decodes them all.
     }
-    doc->lazy.streams.push_back(ls);
+    small_scratch scratch;
+    try {
+        for (size_t fin = 0; fin < count;) {
+            if (done[fin].load(std::memory_order_acquire)) {
+                finish(fin++);
+                continue;
+            }
+            if (size_t i = next.fetch_add(1, std::memory_order_relaxed); i < count) {
+                decode(i, mine, &scratch);
+                continue;
+            }
+            done[fin].wait(0, std::memory_order_acquire);  // the helper holds it
+        }
+    } catch (...) {
+        next.store(count, std::memory_order_relaxed);  // the helper takes no more
+        if (helper.joinable()) helper.join();
+        throw;
+    }
+    if (helper.joinable()) helper.join();
+}
+
+// The lazy expansion of the containers rows[k] with two threads decoding:
+// consecutive small Flate streams whose texts surely fit the budget are
+// gathered into batches, decoded in parallel and their rows added in table
+// order, so the table is that of expand_lazy, stream after stream.
+void expand_lazy_parallel(pdf_doc* doc, const std::vector<size_t>& rows) {
+    std::vector<lazy_item> items;
+    std::vector<flate_job> jobs;
+    small_scratch scratch;
+    // Each thread decodes about half of the texts, into a pool of its own.
+    text_pool helpers;
+    helpers.expect(doc->lazy.pool.next / 2);
+    doc->lazy.pool.expect(doc->lazy.pool.next / 2);
+    uint64_t held = 0;
+    auto flush = [&]() {
+        if (items.empty()) return;
+        run_batch(jobs, &doc->lazy.pool, &helpers, [&](size_t i) {
+            flate_job& j = jobs[i];
+            if (!j.ok) j.ok = flate_measured(j.src, j.n, &j.t);
+            lazy_finish_flate(doc, items[i], j.ok, &j.t);
+        });
+        items.clear();
+        jobs.clear();
+        held = 0;
+    };
+    for (size_t k : rows) {
+        const obj_entry e = doc->objs[k];  // a copy: appending may move the table
+        lazy_item item;
+        if (!lazy_prepare(*doc, e, &item)) continue;
+        const auto n = static_cast<uint64_t>(e.data_end - e.data_start);
+        const uint64_t cap = 4 * (8 * n + 64);
+        if (item.flate && batchable(n) && held + cap > BATCH_CAP) flush();
+        // Every text of a batch fits the budget however long it turns out.
+        if (!item.flate || !batchable(n) || held + cap > budget_room(*doc)) {
+            flush();
+            expand_lazy(doc, e, &scratch);
+            continue;
+        }
+        items.push_back(item);
+        flate_job& j = jobs.emplace_back();
+        j.src = doc->data + e.data_start;
+        j.n = n;
+        held += cap;
+    }
+    flush();
+    doc->lazy.pool.take(&helpers);
+}
+
+// Two threads pay when there is enough Flate data for batches (a thread
+// costs tens of microseconds to start) and the machine has a second core.
+bool worth_two_threads(const pdf_doc& doc, const std::vector<size_t>& rows) {
+    if (rows.size() < 2 || std::thread::hardware_concurrency() < 2) return false;
+    uint64_t total = 0;
+    for (size_t k : rows) {
+        const obj_entry& e = doc.objs[k];
+        const auto n = static_cast<uint64_t>(e.data_end - e.data_start);
+        if (batchable(n)) total += n;
+    }
+    return total >= t_parallel_min;
 }
 
 }  // namespace
@@ -305,13 +512,15 @@ bool objstm_member_texts(const pdf_doc& doc, const objstm_container& c, std::str
     if (!objstm_header(doc, c.row, &dict, &count)) return false;
     const int32_t first = key_int(dict, "First", 0);
     if (first < 0) return false;
-    decoded d;
+    // Decoded as loading decodes it, into the scratch or a block of its own
+    // (no pool: the text is copied out below).
     small_scratch scratch;
-    std::unique_ptr<uint8_t, free_deleter> big;
+    flate_text t;
     const uint8_t* src = doc.data + c.row.data_start;
     const auto n = static_cast<uint64_t>(c.row.data_end - c.row.data_start);
-    if (!(dict.key("FlateDecode") >= 0 ? flate_outcome(src, n, &scratch, &big, &d) : stored_data(&doc, c.row, &d)))
+    if (!(dict.key("FlateDecode") >= 0 ? flate_outcome(src, n, nullptr, &scratch, &t) : stored_data(&doc, c.row, &t.d)))
         return false;
+    const decoded& d = t.d;
     std::vector<int32_t> nums, offs;
     if (first > d.len || !read_header(d, count, &nums, &offs)) return false;
     text->assign(reinterpret_cast<const char*>(d.data), static_cast<size_t>(d.len));
@@ -325,6 +534,7 @@ bool objstm_member_texts(const pdf_doc& doc, const objstm_container& c, std::str
 
 void objstm_full_expansion(bool on) { t_full_expansion = on; }
 void objstm_keep_budget(uint64_t bytes) { t_keep_budget = bytes; }
+void objstm_parallel_min(uint64_t bytes) { t_parallel_min = bytes; }
 
 const uint8_t* doc_row_text(const pdf_doc& doc, const obj_entry& e) {
     if (!e.in_objstm) return nullptr;
@@ -356,21 +566,45 @@ void objstm_expand(pdf_doc* doc) {
     if (!doc || !doc->data) return;
     // Rows appended here come from object streams and need no visit.
     const size_t rows = doc->objs.size();
-    // Room for every row the streams announce, so that the table is not
-    // moved (and its pages touched anew) while they are appended. Only
-    // address space until rows are written; without it the table grows.
+    // The header test runs once per row: most rows are no object stream.
+    // The containers found are handed on to the selection, which drops them.
+    std::vector<size_t> streams;
     size_t announced = 0;
+    doc->container_rows.clear();
     for (size_t k = 0; k < rows; ++k) {
         dict_view dict;
         int32_t count;
-        if (objstm_header(*doc, doc->objs[k], &dict, &count)) announced += static_cast<size_t>(count);
+        const obj_entry& e = doc->objs[k];
+        if (!is_objstm_container(*doc, e, &dict)) continue;
+        doc->container_rows.push_back(k);
+        if (objstm_counted(*doc, e, dict, &count)) {
+            announced += static_cast<size_t>(count);
+            streams.push_back(k);
+        }
     }
+    doc->container_rows_known = true;
+    // Room for every row the streams announce, so that the table is not
+    // moved (and its pages touched anew) while they are appended. Only
+    // address space until rows are written; without it the table grows.
     try {
         doc->objs.reserve(rows + announced);
     } catch (const std::bad_alloc&) {
     }
+    if (!t_full_expansion) {
+        // The texts kept: about the first capacities of the small streams.
+        uint64_t expected = 0;
+        for (size_t k : streams) {
+            const auto n = static_cast<uint64_t>(doc->objs[k].data_end - doc->objs[k].data_start);
+            if (batchable(n)) expected += 8 * n + 64;
+        }
+        doc->lazy.pool.expect(expected < t_keep_budget ? expected : t_keep_budget);
+    }
+    if (!t_full_expansion && worth_two_threads(*doc, streams)) {
+        expand_lazy_parallel(doc, streams);
+        return;
+    }
     small_scratch scratch;
-    for (size_t k = 0; k < rows; ++k) {
+    for (size_t k : streams) {
         const obj_entry e = doc->objs[k];  // a copy: appending may move the table
         if (t_full_expansion)
             expand_one(doc, e, &scratch);

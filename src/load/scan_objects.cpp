@@ -197,7 +197,7 @@ struct num_index {
     std::vector<std::pair<int32_t, size_t>> rows;  // (num, row index), sorted
     bool built = false;
 
-    const obj_entry* find(const std::vector<obj_entry>& objs, int32_t num) {
+    const obj_entry* find(const obj_table& objs, int32_t num) {
         if (!built) {
             built = true;
             try {
@@ -286,10 +286,11 @@ bool has_range(const obj_entry& e) { return e.has_stream && e.data_start >= 0 &&
 struct stream_ranges {
     std::vector<std::pair<pos, pos>> r;  // (start, greatest end so far)
 
-    stream_ranges(const std::vector<obj_entry>& objs, const std::vector<size_t>& streams) {
+    stream_ranges(const obj_table& objs, const std::vector<size_t>& streams) {
         for (size_t k : streams)
             if (has_range(objs[k])) r.emplace_back(objs[k].data_start, objs[k].data_end);
-        std::sort(r.begin(), r.end());
+        // Rows come in file order, so the ranges usually are sorted already.
+        if (!std::is_sorted(r.begin(), r.end())) std::sort(r.begin(), r.end());
         for (size_t k = 1; k < r.size(); ++k) r[k].second = std::max(r[k].second, r[k - 1].second);
     }
     bool holds(pos p) const {
@@ -303,7 +304,7 @@ struct stream_ranges {
 // keeping the order of the rows that remain. The ranges of removed rows
 // still count: they are all collected before any row moves.
 void remove_false_rows(pdf_doc* doc, const std::vector<size_t>& streams) {
-    std::vector<obj_entry>& objs = doc->objs;
+    obj_table& objs = doc->objs;
     size_t w = 0;
     try {
         stream_ranges ranges(objs, streams);

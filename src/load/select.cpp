@@ -19,14 +19,14 @@ bool row_is_container(const pdf_doc& doc, const obj_entry& e) {
 
 // Selection when the number indexes cannot be allocated: direct rows are all
 // kept, a compressed row only when no direct row shares its number.
-std::vector<obj_entry> select_fallback(const pdf_doc& doc, const std::vector<bool>& container) {
+obj_table select_fallback(const pdf_doc& doc, const std::vector<bool>& container) {
     std::vector<int32_t> direct_nums;
     for (size_t k = 0; k < doc.objs.size(); ++k) {
         const obj_entry& e = doc.objs[k];
         if (e.num <= MAX_OBJ_NUM && !e.in_objstm && !container[k]) direct_nums.push_back(e.num);
     }
     std::sort(direct_nums.begin(), direct_nums.end());
-    std::vector<obj_entry> kept;
+    obj_table kept;
     for (size_t k = 0; k < doc.objs.size(); ++k) {
         const obj_entry& e = doc.objs[k];
         if (e.num > MAX_OBJ_NUM || container[k]) continue;
@@ -64,9 +64,12 @@ std::unique_ptr<int32_t, free_deleter> select_winners(const pdf_doc& doc, const 
 void doc_select(pdf_doc* doc) {
     std::vector<bool> container(doc->objs.size());
     int32_t high = 0;
+    if (doc->container_rows_known) {
+        for (size_t k : doc->container_rows) container[k] = true;
+    }
     for (size_t k = 0; k < doc->objs.size(); ++k) {
         const obj_entry& e = doc->objs[k];
-        container[k] = row_is_container(*doc, e);
+        if (!doc->container_rows_known) container[k] = row_is_container(*doc, e);
         if (e.num <= MAX_OBJ_NUM) high = std::max(high, e.num);
     }
     try {
@@ -86,6 +89,9 @@ void doc_select(pdf_doc* doc) {
     } catch (const std::bad_alloc&) {
         doc->objs = select_fallback(*doc, container);
     }
+    // The container rows named rows of the table before the selection.
+    doc->container_rows = {};
+    doc->container_rows_known = false;
     doc->max_obj = 0;
     for (const obj_entry& e : doc->objs) doc->max_obj = std::max(doc->max_obj, e.num);
 }

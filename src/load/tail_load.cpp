@@ -154,7 +154,7 @@ struct loader {
 
     // Where the first direct integer of object n is, for indirect lengths:
     // the scan takes its first raw row (the lowest offset), never a stream.
-    std::vector<obj_entry>* raw = nullptr;
+    obj_table* raw = nullptr;
     std::map<int32_t, size_t> first_of;  // number -> index of its lowest offset in objs
     // A loaded document whose objects give indirect lengths instead (the
     // rows of older revisions are read against it).
@@ -515,7 +515,7 @@ struct loader {
     }
 
     // The rows of every listed object, in file order, after the layout check.
-    bool build_rows(std::vector<obj_entry>* rows) {
+    bool build_rows(obj_table* rows) {
         rows->assign(objs.size(), obj_entry{});
         std::vector<pos> kw_end(objs.size());
         std::vector<size_t> waiting;
@@ -617,7 +617,7 @@ struct loader {
     // The table of the objects in `want`: their direct rows, or the object
     // streams holding them, expanded and chosen from as doc_load does.
     bool build_wanted(const std::vector<int32_t>& want) {
-        std::vector<obj_entry> rows;
+        obj_table rows;
         for (int32_t num : want) {
             xref_row x;
             obj_entry row;
